@@ -1,0 +1,20 @@
+# Every dependency is a Debian package installed by scripts/setup.sh.
+find_package(PkgConfig REQUIRED)
+find_package(Threads REQUIRED)
+pkg_check_modules(APR REQUIRED IMPORTED_TARGET apr-1)
+pkg_check_modules(APRUTIL REQUIRED IMPORTED_TARGET apr-util-1)
+find_package(OpenSSL REQUIRED)
+pkg_check_modules(LIBEVENT IMPORTED_TARGET libevent_core libevent_openssl libevent_pthreads libevent_extra)
+pkg_check_modules(SOXR IMPORTED_TARGET soxr)
+pkg_check_modules(GRPCPP IMPORTED_TARGET grpc++)
+pkg_check_modules(PROTOBUF IMPORTED_TARGET protobuf)
+find_program(PROTOC_PROGRAM protoc)
+find_program(GRPC_CPP_PLUGIN grpc_cpp_plugin)
+find_library(WEBRTC_AUDIO_PROCESSING webrtc_audio_processing)
+find_package(GTest)
+if(OXA_BENCH)
+  find_package(benchmark REQUIRED)
+endif()
+
+# Python with Debian's grpcio/protobuf/websockets/aiohttp/pytest (not the one first on PATH).
+set(OXA_PYTHON /usr/bin/python3 CACHE FILEPATH "Python interpreter for the emulators")
