@@ -42,6 +42,9 @@ class Timer {
   bool Stop();
 
   TimerHandler* GetHandler() const { return m_pHandler; }
+  // On the processor's thread only, e.g. to detach a handler that goes away
+  // while its stop is still pending.
+  void SetHandler(TimerHandler* handler) { m_pHandler = handler; }
   int64_t GetTimeout() const { return m_Timeout; }
   void SetTimeout(int64_t timeout) { m_Timeout = timeout; }
   Type GetType() const { return m_Type; }
