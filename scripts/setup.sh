@@ -27,6 +27,7 @@ if ! command -v npm >/dev/null 2>&1; then
   apt-get install -y -qq --no-install-recommends nodejs npm >/dev/null
 fi
 
+"$top/scripts/fetch-protos.sh" "$build"
 export CCACHE_DIR=${CCACHE_DIR:-/var/cache/oxa-ccache}
 mkdir -p "$CCACHE_DIR"
 cmake -S "$top" -B "$build" -G Ninja "$@" >/dev/null

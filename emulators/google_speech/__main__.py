@@ -1,0 +1,3 @@
+from google_speech.server import main
+
+main()
