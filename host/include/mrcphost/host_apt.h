@@ -104,6 +104,12 @@ HOST_DECLARE(apt_bool_t) apt_log_output_mode_set(apt_log_output_e mode);
 typedef void (*apt_log_ext_handler_f)(const char *source_name, const char *file, int line, apt_log_priority_e priority,
                                       const char *text, void *obj);
 HOST_DECLARE(apt_bool_t) apt_log_ext_handler_set(apt_log_ext_handler_f handler, void *obj);
+/* The handler runs under the logger's lock: it must not log itself. */
+HOST_DECLARE(apt_log_priority_e) apt_log_priority_get(void);
+/* Appends " [file:line]" to every written line. */
+HOST_DECLARE(apt_bool_t) apt_log_mark_set(apt_bool_t on);
+/* Sets the threshold of one source by name (the source is created when missing). */
+HOST_DECLARE(apt_bool_t) apt_log_source_priority_set(const char *name, apt_log_priority_e priority);
 
 /* ---------- directory layout ---------- */
 
@@ -210,6 +216,7 @@ HOST_DECLARE(apt_bool_t) apt_pair_array_generate(const apt_pair_arr_t *arr, apt_
 HOST_DECLARE(apt_bool_t) apt_pair_array_append(apt_pair_arr_t *arr, const char *name, const char *value, apr_pool_t *pool);
 HOST_DECLARE(int) apt_pair_array_size_get(const apt_pair_arr_t *arr);
 HOST_DECLARE(const apt_pair_t *) apt_pair_array_get(const apt_pair_arr_t *arr, int index);
+/* First pair of that name (exact, case-sensitive), or null. */
 HOST_DECLARE(const apt_pair_t *) apt_pair_array_find(const apt_pair_arr_t *arr, const char *name);
 
 /* A random identifier of length hex digits (32 for the usual id), NUL-terminated, from pool. */

@@ -430,6 +430,21 @@ HOST_DECLARE(const char *) mrcp_method_name_get(mrcp_resource_id resource, mrcp_
 HOST_DECLARE(const char *) mrcp_event_name_get(mrcp_resource_id resource, mrcp_method_id event_id);
 HOST_DECLARE(const char *) mrcp_resource_name_get(mrcp_resource_id resource);
 
+/* Lookups by name (ASCII case-insensitive). A name that is not found gives the count of its table
+ * (MRCP_RESOURCE_TYPE_COUNT, the method or event count), or ~0 for an unknown resource. */
+HOST_DECLARE(mrcp_resource_id) mrcp_resource_find(const char *name);
+HOST_DECLARE(mrcp_method_id) mrcp_method_find(mrcp_resource_id resource, const char *name);
+HOST_DECLARE(mrcp_method_id) mrcp_event_find(mrcp_resource_id resource, const char *name);
+/* Header names by id ("Content-Type", "Completion-Cause", ...); null when out of range. */
+HOST_DECLARE(const char *) mrcp_generic_header_name_get(apr_size_t id);
+HOST_DECLARE(const char *) mrcp_resource_header_name_get(mrcp_resource_id resource, apr_size_t id);
+HOST_DECLARE(apr_size_t) mrcp_resource_header_count_get(mrcp_resource_id resource);
+/* Combined index (generic first, then resource) of a header name; ~0 when the name is not known. */
+HOST_DECLARE(apr_size_t) mrcp_header_index_find(mrcp_resource_id resource, const char *name);
+/* "COMPLETE", "IN-PROGRESS", "PENDING"; null for MRCP_REQUEST_STATE_UNKNOWN. */
+HOST_DECLARE(const char *) mrcp_request_state_name_get(mrcp_request_state_e state);
+HOST_DECLARE(mrcp_request_state_e) mrcp_request_state_find(const char *name);
+
 #ifdef __cplusplus
 }
 #endif
