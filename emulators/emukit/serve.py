@@ -6,21 +6,43 @@ import stat
 import sys
 
 
-def announce_port(port, port_file=None):
-    """First stdout line is "PORT <n>", so a parent can start us with port 0 and read it.
-    A port file (regular file, written atomically, or a FIFO) gets the bare number."""
-    sys.stdout.write(f"PORT {port}\n")
-    sys.stdout.flush()
-    if not port_file:
-        return
+_announced = False
+
+
+def _write_port_file(port_file, text):
     if os.path.exists(port_file) and stat.S_ISFIFO(os.stat(port_file).st_mode):
         with open(port_file, "w") as f:
-            f.write(f"{port}\n")
+            f.write(f"{text}\n")
         return
     tmp = f"{port_file}.tmp{os.getpid()}"
     with open(tmp, "w") as f:
-        f.write(f"{port}\n")
+        f.write(f"{text}\n")
     os.replace(tmp, port_file)
+
+
+def announce_port(port, port_file=None):
+    """First stdout line is "PORT <n>", so a parent can start us with port 0 and read it.
+    A port file (regular file, written atomically, or a FIFO) gets the bare number."""
+    global _announced
+    _announced = True
+    sys.stdout.write(f"PORT {port}\n")
+    sys.stdout.flush()
+    if port_file:
+        _write_port_file(port_file, port)
+
+
+def run_main(main, port_file):
+    """Runs main(); if it fails before announcing a port, the port file says FAIL so
+    a launcher waiting on it stops waiting."""
+    try:
+        main()
+    except BaseException:
+        if port_file and not _announced:
+            try:
+                _write_port_file(port_file, "FAIL")
+            except OSError:
+                pass
+        raise
 
 
 def read_tls_pair(cert_path, key_path):

@@ -58,7 +58,8 @@ class EndPointer:
         return self._start is not None
 
     def feed(self, pcm):
-        """Adds samples; returns the segments (bytes) that ended within them."""
+        """Adds samples; returns the segments that ended within them, as (start, end)
+        byte offsets into self.buffer."""
         self.buffer += pcm
         ended = []
         while self._scanned + self.frame <= len(self.buffer):
@@ -75,17 +76,17 @@ class EndPointer:
             else:
                 self._quiet = 0 if loud else self._quiet + 1
                 if self._quiet >= self.end_frames:
-                    end = self._scanned - self._quiet * self.frame + self.pad
-                    ended.append(bytes(self.buffer[self._start:end]))
+                    end = min(len(self.buffer), self._scanned - self._quiet * self.frame + self.pad)
+                    ended.append((self._start, end))
                     self._start = None
                     self._loud = 0
         return ended
 
     def flush(self):
-        """The segment in progress, if any (at the end of the stream)."""
+        """The segment in progress, if any, as (start, end) (at the end of the stream)."""
         if self._start is None:
             return None
-        segment = bytes(self.buffer[self._start:])
+        segment = (self._start, len(self.buffer))
         self._start = None
         return segment
 

@@ -44,7 +44,8 @@ class Step:
     error: Optional[tuple] = None  # (grpc.StatusCode, message)
     hang: bool = False
     response: Optional[dict] = None
-    local_audio: Optional[bytes] = None  # set by local recognition, never by a script
+    local_audio: Optional[bytes] = None  # local recognition's, never a script's
+    local_end_ms: float = 0
 
 
 @dataclasses.dataclass

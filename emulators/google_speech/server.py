@@ -73,16 +73,20 @@ async def serve_speech(args):
     serve.announce_port(port, args.port_file)
     serve.log(f"google_speech: serving {'TLS' if tls else 'insecure'} on {args.host}:{port}")
     await serve.wait_for_termination()
-    await server.stop(0.5)
+    await server.stop(None)
 
 
 def main(argv=None):
     args = parse_args(argv)
-    if args.blackhole:
-        asyncio.run(serve.serve_blackhole(args.host, args.port, args.port_file))
-        return
-    protopath.add_generated_path(args.proto_python)
-    asyncio.run(serve_speech(args))
+
+    def run():
+        if args.blackhole:
+            asyncio.run(serve.serve_blackhole(args.host, args.port, args.port_file))
+            return
+        protopath.add_generated_path(args.proto_python)
+        asyncio.run(serve_speech(args))
+
+    serve.run_main(run, args.port_file)
 
 
 if __name__ == "__main__":

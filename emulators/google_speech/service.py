@@ -138,6 +138,7 @@ class StreamSession:
         self.audio_chunks = []
         self.processed_bytes = 0  # audio that recognition took in (none after the utterance ended)
         self.utterance_over = False
+        self.end_of_utterance_sent = False
         self._mulaw = False
         self.final_sent = False
         self.last_final_end_ms = 0.0
@@ -251,7 +252,7 @@ class StreamSession:
         if self.endpointer is not None:
             pcm = local_recognition.to_linear16(chunk, self._mulaw)
             for segment in self.endpointer.feed(pcm):
-                self._queue_local_result(segment)
+                self._queue_local_result(*segment)
 
     def _accept_config(self, streaming_config):
         rc = streaming_config.config
@@ -280,7 +281,7 @@ class StreamSession:
         if self.endpointer is not None and not self.utterance_over:
             segment = self.endpointer.flush()
             if segment:
-                self._queue_local_result(segment)
+                self._queue_local_result(*segment)
 
     def _ms(self, nbytes):
         if self.config is None:
@@ -334,7 +335,7 @@ class StreamSession:
         elif step.speech_event is not None:
             await self._speech_event(step.speech_event)
         elif step.local_audio is not None:
-            await self._local_result(step.local_audio)
+            await self._local_result(step)
         else:
             await self._results(step.results)
 
@@ -345,9 +346,9 @@ class StreamSession:
     async def _speech_event(self, name):
         sc = self.config
         if name == "END_OF_SINGLE_UTTERANCE":
-            if not sc.single_utterance or self.utterance_over:
+            if not sc.single_utterance or self.end_of_utterance_sent:
                 return
-            self.utterance_over = True
+            self.end_of_utterance_sent = self.utterance_over = True
         elif not getattr(sc, "enable_voice_activity_events", False):
             return
         response = self.pb.StreamingRecognizeResponse(
@@ -406,20 +407,22 @@ class StreamSession:
 
     # ---- local recognition ----
 
-    def _queue_local_result(self, segment):
+    def _queue_local_result(self, start, end):
         if self.config.single_utterance:
             self.steps.append(Step(speech_event="END_OF_SINGLE_UTTERANCE"))
-            self.utterance_over = True
-        self.steps.append(Step(on="start", local_audio=segment))
+            self.utterance_over = True  # from here on audio is no longer processed
+        self.steps.append(Step(local_audio=bytes(self.endpointer.buffer[start:end]),
+                               local_end_ms=end * 1000.0 / (2 * self.config.config.sample_rate_hertz)))
 
-    async def _local_result(self, segment):
+    async def _local_result(self, step):
         phrases = [p for ctx in self.config.config.speech_contexts for p in ctx.phrases]
         rate = self.config.config.sample_rate_hertz
-        hypothesis = await self.rt.recognizer.recognize(segment, rate, phrases)
+        hypothesis = await self.rt.recognizer.recognize(step.local_audio, rate, phrases)
         if hypothesis is None:
             return
         transcript, confidence = hypothesis
-        await self._results([Result(True, [Alternative(transcript, confidence)])])
+        await self._results([Result(True, [Alternative(transcript, confidence)],
+                                    result_end_ms=step.local_end_ms)])
 
     # ---- record ----
 
