@@ -361,6 +361,8 @@ class StreamSession:
         single = self.config.single_utterance
         if single and self.final_sent:
             return  # one utterance, one final result
+        if self.end_of_utterance_sent and not any(r.final for r in specs):
+            return  # after the end of the utterance only its final result comes
         if any(r.final for r in specs) and single and not self.half_closed:
             await self._speech_event("END_OF_SINGLE_UTTERANCE")
         response = self.pb.StreamingRecognizeResponse()

@@ -98,6 +98,10 @@ SCRIPT = {
                 {"transcript": "two", "stability": 0.9},
                 {"transcript": "two three", "stability": 0.01, "confidence": 0.5}]},
         ]},
+        "explicit_end": {"steps": [
+            {"after_audio_ms": 200, "speech_event": "END_OF_SINGLE_UTTERANCE"},
+            {"interim": "after the end"},
+            {"final": "the utterance"}]},
         "late": {"steps": [{"delay_ms": 150, "final": "late result"}]},
         "at_end": {"steps": [{"on": "half_close", "final": "at the end"}]},
         "short_audio_timeout": {"audio_timeout_ms": 150},

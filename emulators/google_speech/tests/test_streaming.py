@@ -89,6 +89,19 @@ def test_single_utterance_ends_recognition(open_stream, record_of, single):
     assert record_of(tag)["audio_bytes"] == 7 * len(silence_ms(100))
 
 
+@pytest.mark.parametrize("single,expected", [
+    (True, ["END_OF_SINGLE_UTTERANCE", "final"]),
+    (False, ["interim", "final"]),  # the event belongs to single-utterance mode only
+])
+def test_scripted_end_of_utterance(open_stream, single, expected):
+    stream, _ = open_stream("explicit_end")
+    stream.send(config_request(single=single, interim=True),
+                *[audio_request(silence_ms(100)) for _ in range(3)])
+    responses, code, _ = stream.half_close().finish()
+    assert code == grpc.StatusCode.OK
+    assert kinds(responses) == expected
+
+
 def test_result_fields_follow_the_service_rules(open_stream):
     stream, _ = open_stream("mixed")
     responses, code, _ = stream.send(config_request(language="en-GB", max_alternatives=2)) \
