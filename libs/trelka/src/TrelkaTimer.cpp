@@ -131,7 +131,13 @@ void TimerQueue::InsertTimer(Timer* timer) {
     m_pTail = timer;
 }
 
-long TimerQueue::GetTimeout() const { return static_cast<long>(m_pHead->m_Deadline - m_Elapsed); }
+long TimerQueue::GetTimeout() const {
+  // Time spent since the last Advance counts too, or a loop that was busy
+  // with events would sleep past the deadline.
+  apr_time_t now = Now();
+  int64_t pending = now > m_RefTime ? (now - m_RefTime) / 1000 : 0;
+  return static_cast<long>(m_pHead->m_Deadline - m_Elapsed - pending);
+}
 
 void TimerQueue::Reschedule() {
   for (Timer* timer = m_pTail; timer; timer = timer->m_pPrev) {

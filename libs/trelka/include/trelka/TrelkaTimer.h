@@ -110,7 +110,8 @@ class TimerQueue {
 
   bool AddTimer(Timer* timer);
   bool RemoveTimer(Timer* timer);
-  // Milliseconds until the first deadline; <= 0 when due. Queue not empty.
+  // Milliseconds from now until the first deadline; <= 0 when due. Queue
+  // not empty.
   long GetTimeout() const;
   // Fires what is due; false only when the clock reads earlier than the
   // reference time.
