@@ -141,13 +141,17 @@ bool Logger::AddLogDevice(LogDevice* device) {
 
 bool Logger::RemoveLogDevice(LogDevice* device) {
   std::lock_guard<std::mutex> lock(m_DeviceMutex);
-  return m_Devices.erase(device->GetName()) != 0;
+  auto it = m_Devices.find(device->GetName());
+  if (it == m_Devices.end()) return false;
+  m_OpenDevices.erase(it->second);
+  m_Devices.erase(it);
+  return true;
 }
 
 void Logger::ProcessOpenDevice(const std::string& name) {
   std::lock_guard<std::mutex> lock(m_DeviceMutex);
   auto it = m_Devices.find(name);
-  if (it != m_Devices.end()) it->second->Open();
+  if (it != m_Devices.end() && m_OpenDevices.insert(it->second).second) it->second->Open();
 }
 
 bool Logger::AddFacilityConfig(const std::string& facility, const std::string& level) {
@@ -164,17 +168,21 @@ bool Logger::AddFacilityConfig(const std::string& facility, const std::string& l
     node = child;
   }
   node->SetLevel(value);
+  node->SetConfigured();
   return true;
 }
 
 const LogFacilityConfig* Logger::GetFacilityConfig(const std::string& facility) const {
+  // Intermediate nodes copy their parent's level when created; skipping them
+  // keeps a later change of the root level effective for their names.
   const LogFacilityConfig* node = &m_FacilityConfigRoot;
+  const LogFacilityConfig* match = node;
   for (char key : facility) {
-    const LogFacilityConfig* child = node->FindChild(key);
-    if (!child) break;
-    node = child;
+    node = node->FindChild(key);
+    if (!node) break;
+    if (node->IsConfigured()) match = node;
   }
-  return node;
+  return match;
 }
 
 void Logger::SetLogLevel(LogLevel level) {
@@ -201,7 +209,9 @@ bool Logger::ProcessLogRecord(const LogRecord& record) {
 
 bool Logger::OnStart(SoftEventProcessor* /*processor*/) {
   std::lock_guard<std::mutex> lock(m_DeviceMutex);
-  for (auto& item : m_Devices) item.second->Open();
+  for (auto& item : m_Devices) {
+    if (m_OpenDevices.insert(item.second).second) item.second->Open();
+  }
   return true;
 }
 
@@ -212,6 +222,7 @@ void Logger::OnShutdown(SoftEventProcessor* /*processor*/) {
     delete item.second;
   }
   m_Devices.clear();
+  m_OpenDevices.clear();
 }
 
 // Characters in the buffer after a bounded formatting call.

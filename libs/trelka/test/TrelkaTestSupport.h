@@ -144,7 +144,8 @@ class ManualProcessor : public Trelka::AsyncEventTimerProcessor {
 // Where a capturing device writes; outlives the device, which the logger
 // deletes at shutdown.
 struct LogSink {
-  Journal m_Messages;  // "FACILITY|LEVEL|message"
+  Journal m_Messages;     // "FACILITY|LEVEL|message"
+  Journal m_DeviceCalls;  // name of the device, per record
   std::mutex m_Mutex;
   std::vector<Trelka::LogRecord> m_Records;  // guarded by m_Mutex
   std::atomic<int> m_Opened{0};
@@ -178,6 +179,7 @@ class CapturingLogDevice : public Trelka::LogDevice {
       std::lock_guard<std::mutex> lock(m_Sink->m_Mutex);
       m_Sink->m_Records.push_back(record);
     }
+    m_Sink->m_DeviceCalls.Add(GetName());
     m_Sink->m_Messages.Add(record.m_Facility + "|" + Trelka::GetLogLevelName(record.m_Level) + "|" +
                            record.m_Message);
     return m_Result;

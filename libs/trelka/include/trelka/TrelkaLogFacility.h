@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <mutex>
+#include <set>
 #include <string>
 
 namespace Trelka {
@@ -55,12 +56,15 @@ class LogFacility {
 // Node of the character tree of configured facility levels.
 class LogFacilityConfig {
  public:
-  LogFacilityConfig(char key, LogLevel level) : m_Key(key), m_Level(level) {}
+  LogFacilityConfig(char key, LogLevel level) : m_Key(key), m_Level(level), m_Configured(false) {}
   ~LogFacilityConfig();
 
   char GetKey() const { return m_Key; }
   LogLevel GetLevel() const { return m_Level; }
   void SetLevel(LogLevel level) { m_Level = level; }
+  // Set for nodes that end a configured name; the others only lead there.
+  bool IsConfigured() const { return m_Configured; }
+  void SetConfigured() { m_Configured = true; }
   LogFacilityConfig* FindChild(char key) const;
   LogFacilityConfig* AddChild(char key, LogLevel level);
 
@@ -70,6 +74,7 @@ class LogFacilityConfig {
 
   char m_Key;
   LogLevel m_Level;
+  bool m_Configured;
   std::list<LogFacilityConfig*> m_Children;  // owned
 };
 
@@ -138,7 +143,8 @@ class Logger : public SoftEventProcessor::Observer {
 
   // Levels are configured before records are written from other threads.
   bool AddFacilityConfig(const std::string& facility, const std::string& level);
-  // Node of the longest configured prefix of the name (the root when none).
+  // Node of the longest configured prefix of the name (the root when none),
+  // whatever order the levels were configured in.
   const LogFacilityConfig* GetFacilityConfig(const std::string& facility) const;
   void SetLogLevel(LogLevel level);
   const LogFacility& GetGlobalFacility() const { return m_GlobalFacility; }
@@ -147,7 +153,8 @@ class Logger : public SoftEventProcessor::Observer {
   void PostLogRecord(const LogRecord& record);
   // Logger thread: every device is called; false if any of them failed.
   bool ProcessLogRecord(const LogRecord& record);
-  // Logger thread: opens a device added after the logger started.
+  // Logger thread: opens a device added after the logger started, unless the
+  // start already did.
   void ProcessOpenDevice(const std::string& name);
 
   bool OnStart(SoftEventProcessor* processor) override;
@@ -164,6 +171,7 @@ class Logger : public SoftEventProcessor::Observer {
   std::atomic<SoftEventProcessor*> m_pProcessor;
   std::mutex m_DeviceMutex;
   std::map<std::string, LogDevice*> m_Devices;  // guarded by m_DeviceMutex
+  std::set<LogDevice*> m_OpenDevices;           // guarded by m_DeviceMutex
 
   static std::atomic<Logger*> sm_pLogger;
   static std::atomic<uint32_t> sm_RefCount;
