@@ -2,6 +2,8 @@
 #ifndef MRCPHOST_SRC_HOST_INTERNAL_H
 #define MRCPHOST_SRC_HOST_INTERNAL_H
 
+#include <string>
+
 #include "mrcphost/host_engine.h"
 
 struct mpf_termination_t {
@@ -39,6 +41,9 @@ extern const char kChannelBindingKey[];
 
 void BindEngine(mrcp_engine_t *engine, const EngineBinding &binding);
 void BindChannel(mrcp_engine_channel_t *channel, const ChannelBinding &binding);
+
+// The wire text writer without a pool.
+bool WriteMessageText(const mrcp_message_t *message, mrcp_version_e version, std::string *out);
 
 }  // namespace internal
 }  // namespace mrcphost
