@@ -151,6 +151,18 @@ TEST_F(PluginEntryTest, BadDocumentFailsTheOpenWithThePluginMessage) {
   EXPECT_TRUE(sm_pLog->Contains(Expected().m_Failure));
 }
 
+TEST_F(PluginEntryTest, SampleDocumentLoadsWithoutWarnings) {
+  WriteConfig(ReadFile(OXA_TEST_SAMPLE_CONF));
+  // Files named by the sample are the user's to provide.
+  sm_pLayout->WriteFile("data/google-credentials.json", "{}");
+  sm_pLog->Clear();
+  ASSERT_TRUE(sm_pHost->OpenEngine());
+  for (const LogCapture::Line& line : sm_pLog->Lines()) {
+    EXPECT_GT(line.m_Priority, APT_PRIO_WARNING) << line.m_Text;
+  }
+  EXPECT_TRUE(sm_pHost->CloseEngine());
+}
+
 TEST_F(PluginEntryTest, OpensServesAndCloses) {
   const PluginExpectation& expected = Expected();
   const std::string root = expected.m_Root;
