@@ -143,7 +143,10 @@ class PocketSphinx:
             await self._write_model_rate_wav(pcm, rate, wav)
             args = [self.decoder, "-infile", wav, "-hmm", os.path.join(self.model_dir, "en-us"),
                     "-dict", os.path.join(self.model_dir, "cmudict-en-us.dict"),
-                    "-time", "yes", "-dither", "yes", "-logfn", os.devnull]
+                    "-time", "yes", "-logfn", os.devnull,
+                    # Dither keeps empty (upsampled) bands from hurting the features;
+                    # a fixed seed keeps the same audio giving the same transcript.
+                    "-dither", "yes", "-seed", "1"]
             if jsgf:
                 grammar_path = os.path.join(tmp, "phrases.jsgf")
                 with open(grammar_path, "w") as f:
@@ -165,7 +168,7 @@ class PocketSphinx:
                 w.writeframes(pcm)
             return
         proc = await asyncio.create_subprocess_exec(
-            "sox", "-q", "-t", "raw", "-r", str(rate), "-e", "signed", "-b", "16", "-c", "1", "-",
+            "sox", "-q", "-R", "-t", "raw", "-r", str(rate), "-e", "signed", "-b", "16", "-c", "1", "-",
             "-r", str(MODEL_RATE), path, stdin=asyncio.subprocess.PIPE)
         await proc.communicate(pcm)
         if proc.returncode != 0:

@@ -22,6 +22,8 @@ def parse_args(argv=None):
     p.add_argument("--port-file", help="also write the bound port to this file (or FIFO)")
     p.add_argument("--tls-cert", help="PEM server certificate chain: serve TLS")
     p.add_argument("--tls-key", help="PEM key of --tls-cert")
+    p.add_argument("--require-auth", action="store_true",
+                   help="UNAUTHENTICATED for calls without an 'authorization: Bearer' header")
     p.add_argument("--script", help="JSON script of per-stream behaviour")
     p.add_argument("--record-dir", help="write one record per stream here")
     p.add_argument("--local-recognition", action="store_true",
@@ -56,7 +58,7 @@ async def serve_speech(args):
             raise SystemExit(f"google_speech: local recognition unavailable: {problem}")
         recognizer = None
     runtime = service.Runtime(scripts, RecordWriter(args.record_dir), args.audio_timeout_ms,
-                              args.max_stream_ms, recognizer)
+                              args.max_stream_ms, recognizer, args.require_auth)
 
     server = grpc.aio.server()
     for api in apis:

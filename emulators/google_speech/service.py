@@ -40,6 +40,8 @@ AUDIO_TIMEOUT = ("Audio Timeout Error: Long duration elapsed without audio. "
 STREAM_TOO_LONG = "Exceeded maximum allowed stream duration of 305 seconds."
 BAD_LANGUAGE = "Invalid recognition 'config': bad language code."
 BAD_ENCODING = "Invalid recognition 'config': bad encoding.."
+UNAUTHENTICATED = ("Request had invalid authentication credentials. Expected OAuth 2 access "
+                   "token, login cookie or other valid authentication credential.")
 
 # Primary language subtags the service recognizes; a code is a known subtag with an
 # optional script (Hans) and region (US, 419).
@@ -81,7 +83,9 @@ class Api:
 class Runtime:
     """What all streams of one emulator share."""
 
-    def __init__(self, scripts, records, audio_timeout_ms, max_stream_ms, recognizer=None):
+    def __init__(self, scripts, records, audio_timeout_ms, max_stream_ms, recognizer=None,
+                 require_auth=False):
+        self.require_auth = require_auth
         self.scripts = scripts
         self.records = records
         self.audio_timeout_ms = audio_timeout_ms
@@ -151,6 +155,8 @@ class StreamSession:
         reader = asyncio.ensure_future(self._read_requests())
         status = (grpc.StatusCode.OK, "")
         try:
+            if self.rt.require_auth and not self.metadata.get("authorization", "").startswith("Bearer "):
+                raise StreamError(grpc.StatusCode.UNAUTHENTICATED, UNAUTHENTICATED)
             try:
                 self.label, self.entry = self.rt.scripts.select(self.metadata)
             except ScriptError as e:
@@ -420,6 +426,8 @@ class StreamSession:
         phrases = [p for ctx in self.config.config.speech_contexts for p in ctx.phrases]
         rate = self.config.config.sample_rate_hertz
         hypothesis = await self.rt.recognizer.recognize(step.local_audio, rate, phrases)
+        log(f"stream {self.number}: recognized {len(step.local_audio) // 2} samples at {rate} Hz "
+            f"with {len(phrases)} phrases: {hypothesis}")
         if hypothesis is None:
             return
         transcript, confidence = hypothesis

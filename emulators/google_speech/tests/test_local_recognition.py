@@ -12,7 +12,8 @@ from google_speech.local_recognition import EndPointer
 def speak(tmp_path, text, rate):
     wav = tmp_path / "spoken.wav"
     subprocess.run(["espeak-ng", "-w", str(wav), text], check=True)
-    raw = subprocess.run(["sox", str(wav), "-t", "raw", "-r", str(rate), "-e", "signed", "-b", "16",
+    # -R: sox's dither is repeatable, so the same text gives the same samples every run.
+    raw = subprocess.run(["sox", "-R", str(wav), "-t", "raw", "-r", str(rate), "-e", "signed", "-b", "16",
                           "-c", "1", "-"], check=True, capture_output=True).stdout
     return raw
 

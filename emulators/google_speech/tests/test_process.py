@@ -76,13 +76,19 @@ def test_ca(tmp_path_factory):
 
 
 def test_tls_with_generated_ca(test_ca):
-    args = ["--tls-cert", test_ca / "server.pem", "--tls-key", test_ca / "server.key"]
+    args = ["--tls-cert", test_ca / "server.pem", "--tls-key", test_ca / "server.key", "--require-auth"]
     with EmulatorProcess("google_speech", args) as emu:
-        creds = grpc.ssl_channel_credentials((test_ca / "ca.pem").read_bytes())
+        tls = grpc.ssl_channel_credentials((test_ca / "ca.pem").read_bytes())
+        token = grpc.access_token_call_credentials("test-token")
         for host in ("localhost", "127.0.0.1"):
-            with grpc.secure_channel(f"{host}:{emu.port}", creds) as ch:
+            with grpc.secure_channel(f"{host}:{emu.port}",
+                                     grpc.composite_channel_credentials(tls, token)) as ch:
                 _, code, details = Stream(ch).send(config_request()).half_close().finish()
                 assert code == grpc.StatusCode.OK, details
+        # Without a token the call is refused, as the service refuses it.
+        with grpc.secure_channel(f"localhost:{emu.port}", tls) as ch:
+            _, code, _ = Stream(ch).send(config_request()).half_close().finish()
+            assert code == grpc.StatusCode.UNAUTHENTICATED
         # A client that does not trust the test CA cannot talk to it.
         with grpc.secure_channel(emu.target, grpc.ssl_channel_credentials()) as ch:
             _, code, _ = Stream(ch, timeout=5).send(config_request()).half_close().finish()
