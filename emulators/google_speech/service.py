@@ -363,39 +363,39 @@ class StreamSession:
             response.speech_event_time.FromMilliseconds(int(self.audio_ms))
         await self._write(response)
 
-    async def _results(self, specs):
+    async def _results(self, wanted):
         single = self.config.single_utterance
         if single and self.final_sent:
             return  # one utterance, one final result
-        if self.end_of_utterance_sent and not any(r.final for r in specs):
+        if self.end_of_utterance_sent and not any(r.final for r in wanted):
             return  # after the end of the utterance only its final result comes
-        if any(r.final for r in specs) and single and not self.half_closed:
+        if any(r.final for r in wanted) and single and not self.half_closed:
             await self._speech_event("END_OF_SINGLE_UTTERANCE")
         response = self.pb.StreamingRecognizeResponse()
-        for spec in specs:
-            self._fill_result(response.results.add(), spec)
-        if any(r.final for r in specs):
+        for want in wanted:
+            self._fill_result(response.results.add(), want)
+        if any(r.final for r in wanted):
             self.final_sent = True
         await self._write(response)
 
-    def _fill_result(self, result, spec):
+    def _fill_result(self, result, want):
         rc = self.config.config
-        end_ms = spec.result_end_ms if spec.result_end_ms is not None else self.audio_ms
-        alternatives = spec.alternatives if spec.final else spec.alternatives[:1]
+        end_ms = want.result_end_ms if want.result_end_ms is not None else self.audio_ms
+        alternatives = want.alternatives if want.final else want.alternatives[:1]
         alternatives = alternatives[:max(1, rc.max_alternatives)]
         for i, alt in enumerate(alternatives):
             out = result.alternatives.add(transcript=alt.transcript)
-            if spec.final and i == 0:
+            if want.final and i == 0:
                 out.confidence = alt.confidence if alt.confidence is not None else DEFAULT_FINAL_CONFIDENCE
-            if spec.final and (rc.enable_word_time_offsets or rc.enable_word_confidence):
+            if want.final and (rc.enable_word_time_offsets or rc.enable_word_confidence):
                 self._fill_words(out, alt.transcript, end_ms, out.confidence)
-        result.is_final = spec.final
-        if not spec.final:
-            result.stability = spec.stability if spec.stability is not None else DEFAULT_STABILITY
+        result.is_final = want.final
+        if not want.final:
+            result.stability = want.stability if want.stability is not None else DEFAULT_STABILITY
         result.result_end_time.FromMilliseconds(int(end_ms))
         # The service reports the language in lower case.
-        result.language_code = (spec.language_code or rc.language_code).lower()
-        if spec.final:
+        result.language_code = (want.language_code or rc.language_code).lower()
+        if want.final:
             self.last_final_end_ms = end_ms
 
     def _fill_words(self, alternative, transcript, end_ms, confidence):

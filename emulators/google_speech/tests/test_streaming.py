@@ -5,8 +5,6 @@ import grpc
 import pytest
 from conftest import audio_request, config_request, silence_ms, v1
 
-EOSU = v1.StreamingRecognizeResponse.END_OF_SINGLE_UTTERANCE
-
 
 def kinds(responses):
     out = []
