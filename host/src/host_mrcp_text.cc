@@ -759,7 +759,7 @@ bool Write(const mrcp_message_t *message, mrcp_version_e version, std::string *o
   const std::string request_id = std::to_string(sl.request_id);
 
   std::string headers;
-  if (version == MRCP_VERSION_2 && (message->channel_id.session_id.length > 0 || message->channel_id.resource_name.length > 0)) {
+  if (version == MRCP_VERSION_2 && message->channel_id.session_id.length > 0) {
     std::string channel;
     if (message->channel_id.session_id.buf) channel.assign(message->channel_id.session_id.buf, message->channel_id.session_id.length);
     channel += '@';

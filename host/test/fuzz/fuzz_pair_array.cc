@@ -1,0 +1,31 @@
+// Fuzzes the name=value pair list parser: what it parses it must generate and parse back alike.
+#include <apr_general.h>
+#include <apr_pools.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "mrcphost/host_apt.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  static bool initialized = apr_initialize() == APR_SUCCESS;
+  if (!initialized) return 0;
+  apr_pool_t *pool = nullptr;
+  apr_pool_create(&pool, nullptr);
+  apt_str_t value = {const_cast<char *>(reinterpret_cast<const char *>(data)), size};
+  apt_pair_arr_t *arr = apt_pair_array_create(1, pool);
+  if (!apt_pair_array_parse(arr, &value, pool)) abort();
+  apt_str_t generated;
+  if (!apt_pair_array_generate(arr, &generated, pool)) abort();
+  apt_pair_arr_t *again = apt_pair_array_create(1, pool);
+  if (!apt_pair_array_parse(again, &generated, pool)) abort();
+  if (apt_pair_array_size_get(again) != apt_pair_array_size_get(arr)) abort();
+  for (int i = 0; i < apt_pair_array_size_get(arr); ++i) {
+    const apt_pair_t *a = apt_pair_array_get(arr, i);
+    const apt_pair_t *b = apt_pair_array_get(again, i);
+    if (!apt_string_compare(&a->name, &b->name) || !apt_string_compare(&a->value, &b->value)) abort();
+  }
+  apr_pool_destroy(pool);
+  return 0;
+}
