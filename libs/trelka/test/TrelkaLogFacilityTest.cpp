@@ -127,7 +127,7 @@ TEST_F(LoggerFixture, LongMessageIsCutAt1023Characters) {
 }
 
 TEST_F(LoggerFixture, DevicesRunInNameOrderAndAFailureDoesNotStopTheOthers) {
-  AddDevice("B", false);
+  CapturingLogDevice* failing = AddDevice("B", false);
   AddDevice("A", true);
   AddDevice("C", true);
   CapturingLogDevice duplicate("A", m_Sink);
@@ -139,12 +139,11 @@ TEST_F(LoggerFixture, DevicesRunInNameOrderAndAFailureDoesNotStopTheOthers) {
   EXPECT_FALSE(m_pLogger->ProcessLogRecord(record));
   EXPECT_EQ(m_Sink->m_DeviceCalls.Items(), (std::vector<std::string>{"A", "B", "C"}));
 
-  CapturingLogDevice* removed = new CapturingLogDevice("B", m_Sink);
   CapturingLogDevice unknown("Z", m_Sink);
   EXPECT_FALSE(m_pLogger->RemoveLogDevice(&unknown));
-  EXPECT_TRUE(m_pLogger->RemoveLogDevice(removed));  // by name: removes the failing "B"
+  EXPECT_TRUE(m_pLogger->RemoveLogDevice(failing));
   EXPECT_TRUE(m_pLogger->ProcessLogRecord(record));
-  delete removed;
+  delete failing;  // the caller's again
 }
 
 TEST_F(LoggerFixture, RecordsPostedBeforeShutdownAreWrittenBeforeClose) {
