@@ -5,6 +5,8 @@
 #include <apr_general.h>
 #include <apr_getopt.h>
 #include <apr_strings.h>
+#include <apr_thread_cond.h>
+#include <apr_thread_mutex.h>
 #include <apr_thread_proc.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -21,7 +23,17 @@ typedef struct {
   apr_pool_t *pool;
 } options_t;
 
+/* Runs still in progress. The command loop waits for them before the engine goes, so no session
+ * uses a destroyed engine and no run pool is freed after APR has terminated. */
 typedef struct {
+  apr_thread_mutex_t *mutex;
+  apr_thread_cond_t *done;
+  int count; /* guarded by mutex */
+  apr_threadattr_t *attr;
+} run_tracker_t;
+
+typedef struct {
+  run_tracker_t *tracker;
   asr_engine_t *engine;
   const char *grammar;
   const char *input_file;
@@ -101,6 +113,34 @@ static const char command_help_text[] =
     "\n"
     "  - quit, exit\n";
 
+static apt_bool_t run_tracker_init(run_tracker_t *tracker, apr_pool_t *pool) {
+  tracker->count = 0;
+  if (apr_thread_mutex_create(&tracker->mutex, APR_THREAD_MUTEX_DEFAULT, pool) != APR_SUCCESS ||
+      apr_thread_cond_create(&tracker->done, pool) != APR_SUCCESS)
+    return FALSE;
+  /* Sessions are never joined: detached, so finished threads do not pile up. */
+  return apr_threadattr_create(&tracker->attr, pool) == APR_SUCCESS &&
+         apr_threadattr_detach_set(tracker->attr, 1) == APR_SUCCESS;
+}
+
+static void run_tracker_enter(run_tracker_t *tracker) {
+  apr_thread_mutex_lock(tracker->mutex);
+  tracker->count++;
+  apr_thread_mutex_unlock(tracker->mutex);
+}
+
+static void run_tracker_leave(run_tracker_t *tracker) {
+  apr_thread_mutex_lock(tracker->mutex);
+  if (--tracker->count == 0) apr_thread_cond_broadcast(tracker->done);
+  apr_thread_mutex_unlock(tracker->mutex);
+}
+
+static void run_tracker_wait(run_tracker_t *tracker) {
+  apr_thread_mutex_lock(tracker->mutex);
+  while (tracker->count > 0) apr_thread_cond_wait(tracker->done, tracker->mutex);
+  apr_thread_mutex_unlock(tracker->mutex);
+}
+
 static void *APR_THREAD_FUNC asr_session_run(apr_thread_t *thread, void *data) {
   run_t *run = data;
   (void)thread;
@@ -126,15 +166,18 @@ static void *APR_THREAD_FUNC asr_session_run(apr_thread_t *thread, void *data) {
     }
     asr_session_destroy(session);
   }
+  run_tracker_t *tracker = run->tracker;
   /* The run record, the thread record and its strings all live in this pool. */
   apr_pool_destroy(run->pool);
+  run_tracker_leave(tracker);
   return NULL;
 }
 
-static void run_start(asr_engine_t *engine, char **state) {
+static void run_start(run_tracker_t *tracker, asr_engine_t *engine, char **state) {
   apr_pool_t *pool = NULL;
   if (apr_pool_create(&pool, NULL) != APR_SUCCESS) return;
   run_t *run = apr_pcalloc(pool, sizeof(*run));
+  run->tracker = tracker;
   run->engine = engine;
   run->pool = pool;
   run->grammar = "grammar.xml";
@@ -166,21 +209,20 @@ static void run_start(asr_engine_t *engine, char **state) {
     if (strcasecmp(token, "GET") == 0) run->get_params = TRUE;
   }
 
-  /* Sessions are never joined: detach so a long command session does not pile up finished threads. */
-  apr_threadattr_t *attr = NULL;
-  if (apr_threadattr_create(&attr, pool) != APR_SUCCESS || apr_threadattr_detach_set(attr, 1) != APR_SUCCESS ||
-      apr_thread_create(&run->thread, attr, asr_session_run, run, pool) != APR_SUCCESS) {
+  run_tracker_enter(tracker);
+  if (apr_thread_create(&run->thread, tracker->attr, asr_session_run, run, pool) != APR_SUCCESS) {
     apr_pool_destroy(pool);
+    run_tracker_leave(tracker);
   }
 }
 
-static apt_bool_t cmdline_process(asr_engine_t *engine, char *line) {
+static apt_bool_t cmdline_process(run_tracker_t *tracker, asr_engine_t *engine, char *line) {
   char *state = NULL;
   char *command = apr_strtok(line, " ", &state);
   if (!command) return TRUE;
 
   if (strcasecmp(command, "run") == 0) {
-    run_start(engine, &state);
+    run_start(tracker, engine, &state);
   } else if (strcasecmp(command, "loglevel") == 0) {
     char *level = apr_strtok(NULL, " ", &state);
     if (level) asr_engine_log_priority_set((apt_log_priority_e)strtol(level, NULL, 10));
@@ -209,8 +251,10 @@ static apt_bool_t cmdline_read(char *buffer, size_t size) {
   return TRUE;
 }
 
-static void cmdline_run(asr_engine_t *engine) {
+static void cmdline_run(asr_engine_t *engine, apr_pool_t *pool) {
   char buffer[CMDLINE_BUFFER_SIZE];
+  run_tracker_t *tracker = apr_pcalloc(pool, sizeof(*tracker));
+  if (!run_tracker_init(tracker, pool)) return;
   for (;;) {
     printf(">");
     fflush(stdout);
@@ -220,8 +264,10 @@ static void cmdline_run(asr_engine_t *engine) {
       break;
     }
     if (buffer[0] == '\0') continue;
-    if (!cmdline_process(engine, buffer)) break;
+    if (!cmdline_process(tracker, engine, buffer)) break;
   }
+  /* Every run ends within the client library's time limits. */
+  run_tracker_wait(tracker);
 }
 
 static void usage(void) { printf("%s", usage_text); }
@@ -286,7 +332,7 @@ int main(int argc, const char *const *argv) {
     asr_engine_t *engine = asr_engine_create(options->root_dir_path, (apt_log_priority_e)options->log_priority,
                                              (apt_log_output_e)options->log_output);
     if (engine) {
-      cmdline_run(engine);
+      cmdline_run(engine, pool);
       asr_engine_destroy(engine);
     }
   }
