@@ -247,7 +247,7 @@ const mpf_codec_descriptor_t *Channel::Codec() const {
 }
 
 void Channel::SetObserver(Observer *observer) {
-  std::lock_guard<std::mutex> lock(m_InboxMutex);
+  std::lock_guard<std::mutex> lock(m_ObserverMutex);
   m_Observer = observer;
 }
 
@@ -446,6 +446,10 @@ bool Channel::SendRequest(mrcp_message_t *request, WireMessage *sent, std::strin
   apt_string_set(&request->channel_id.resource_name, mrcp_resource_name_get(Resource()));
   WireMessage wire;
   if (!MakeWireMessage(request, &wire)) return SetError(error, "the request cannot be written");
+  {
+    std::lock_guard<std::mutex> lock(m_ObserverMutex);
+    if (m_Observer) m_Observer->OnChannelRequest(*this, wire);
+  }
   mrcp_engine_channel_t *handle = m_Handle;
   m_Server->Tasks().Post([handle, request] {
     if (!handle->method_vtable->process_request || !handle->method_vtable->process_request(handle, request)) {
@@ -459,28 +463,29 @@ bool Channel::SendRequest(mrcp_message_t *request, WireMessage *sent, std::strin
 }
 
 void Channel::Deliver(WireMessage message) {
-  Observer *observer;
-  {
-    std::lock_guard<std::mutex> lock(m_InboxMutex);
-    if (message.type == MRCP_MESSAGE_TYPE_RESPONSE && message.name.empty()) {
-      for (const auto &request : m_Requests) {
-        if (request.first == message.request_id) message.name = request.second;
-      }
+  std::lock_guard<std::mutex> inbox_lock(m_InboxMutex);
+  if (message.type == MRCP_MESSAGE_TYPE_RESPONSE && message.name.empty()) {
+    for (const auto &request : m_Requests) {
+      if (request.first == message.request_id) message.name = request.second;
     }
-    observer = m_Observer;
-    m_Inbox.push_back(message);
   }
+  {
+    // The observer hears of a message before any waiter can take it.
+    std::lock_guard<std::mutex> lock(m_ObserverMutex);
+    if (m_Observer) m_Observer->OnChannelMessage(*this, message);
+  }
+  m_Inbox.push_back(std::move(message));
+  m_Taken.push_back(false);
   m_InboxCond.notify_all();
-  if (observer) observer->OnChannelMessage(*this, message);
 }
 
 bool Channel::FindMatch(const Matcher &match, WireMessage *out) {
-  for (size_t i = m_Taken; i < m_Inbox.size(); ++i) {
-    if (match(m_Inbox[i])) {
-      if (out) *out = m_Inbox[i];
-      m_Taken = i + 1;
-      return true;
-    }
+  for (size_t i = m_FirstUntaken; i < m_Inbox.size(); ++i) {
+    if (m_Taken[i] || !match(m_Inbox[i])) continue;
+    if (out) *out = m_Inbox[i];
+    m_Taken[i] = true;
+    while (m_FirstUntaken < m_Inbox.size() && m_Taken[m_FirstUntaken]) ++m_FirstUntaken;
+    return true;
   }
   return false;
 }

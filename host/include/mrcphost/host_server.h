@@ -154,11 +154,14 @@ struct ChannelConfig {
 
 class MRCPHOST_API Channel : public MediaClock::Stream {
  public:
-  // Told of every message the plugin sends, on the plugin's thread; must not block.
+  // Told of every message the plugin sends, on the plugin's thread, before a waiter can take it;
+  // must not block nor call back into the channel.
   class Observer {
    public:
     virtual ~Observer() = default;
     virtual void OnChannelMessage(Channel &channel, const WireMessage &message) = 0;
+    // A request on its way to the plugin, on the sending thread.
+    virtual void OnChannelRequest(Channel &, const WireMessage &) {}
   };
   struct Stats {
     uint64_t frames_written = 0;    // write-frame calls
@@ -189,8 +192,7 @@ class MRCPHOST_API Channel : public MediaClock::Stream {
   bool SendRequest(mrcp_message_t *request, WireMessage *sent, std::string *error);
   bool SendRequest(const std::string &text, WireMessage *sent, std::string *error);
 
-  // The first message after the last one taken that matches; takes it and everything before it.
-  // False when none arrived before the deadline.
+  // The first message not taken yet that matches; takes it. False when none came before the deadline.
   bool WaitMessage(const Matcher &match, SteadyClock::time_point deadline, WireMessage *out);
   // True when no matching message is waiting or arrives before the deadline; otherwise the first
   // one goes to *offending (and is taken).
@@ -258,8 +260,10 @@ class MRCPHOST_API Channel : public MediaClock::Stream {
   mutable std::mutex m_InboxMutex;
   std::condition_variable m_InboxCond;
   std::vector<WireMessage> m_Inbox;   // guarded by m_InboxMutex
-  size_t m_Taken = 0;                 // guarded by m_InboxMutex
-  Observer *m_Observer = nullptr;     // guarded by m_InboxMutex
+  std::vector<bool> m_Taken;          // per message of m_Inbox; guarded by m_InboxMutex
+  size_t m_FirstUntaken = 0;          // guarded by m_InboxMutex
+  std::mutex m_ObserverMutex;         // held while the observer runs, so SetObserver(nullptr) waits for it
+  Observer *m_Observer = nullptr;     // guarded by m_ObserverMutex
   std::vector<std::pair<mrcp_request_id, std::string>> m_Requests;  // sent: id, method; guarded by m_InboxMutex
   mrcp_request_id m_NextRequestId = 1;  // guarded by m_InboxMutex
   std::vector<apr_pool_t *> m_RequestPools;  // one per request, freed with the channel; guarded by m_InboxMutex
