@@ -341,7 +341,7 @@ bool Runner::Expect(const Command &c, ChannelState *state) {
     return m.type == MRCP_MESSAGE_TYPE_EVENT && strcasecmp(m.name.c_str(), c.event.c_str()) == 0;
   };
   const std::string what = c.any ? "a message"
-                           : c.response ? "the response to " + pending->second + " " + std::to_string(wanted_id)
+                           : c.response ? "response to " + pending->second + " " + std::to_string(wanted_id)
                                         : c.event;
   WireMessage message;
   const auto deadline = SteadyClock::now() + c.timeout;
