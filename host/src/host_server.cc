@@ -1002,7 +1002,7 @@ bool Server::Start(std::string *error) {
     }
   }
   m_Tasks.Start("mrcp-task");
-  m_Media.Start();
+  if (m_Config.run_media_thread) m_Media.Start();
   m_Started = true;
   return true;
 }

@@ -467,7 +467,10 @@ const mrcp_engine_method_vtable_t kEngineMethods = {EngineDestroy, EngineOpen, E
 
 extern "C" {
 
-MRCP_PLUGIN_EXPORT mrcp_plugin_version_t mrcp_plugin_version = {MRCP_PLUGIN_VERSION_MAJOR, MRCP_PLUGIN_VERSION_MINOR,
+#ifndef HOSTTEST_VERSION_MAJOR
+#define HOSTTEST_VERSION_MAJOR MRCP_PLUGIN_VERSION_MAJOR
+#endif
+MRCP_PLUGIN_EXPORT mrcp_plugin_version_t mrcp_plugin_version = {HOSTTEST_VERSION_MAJOR, MRCP_PLUGIN_VERSION_MINOR,
                                                                  MRCP_PLUGIN_VERSION_PATCH, 0};
 
 MRCP_PLUGIN_EXPORT apt_bool_t mrcp_plugin_logger_set(apt_logger_t *logger) { return apt_log_instance_set(logger); }

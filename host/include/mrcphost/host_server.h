@@ -336,6 +336,7 @@ struct ServerConfig {
   bool create_var_dirs = true;  // make var/ and var/status when missing
   std::chrono::microseconds media_period = Millis(10);
   MediaClock::TimeSource *media_time = nullptr;  // null: the steady clock
+  bool run_media_thread = true;  // false: the owner ticks Media() itself
 };
 
 class MRCPHOST_API Server {
