@@ -195,20 +195,21 @@ class Parser {
   }
 
   bool ParseCommand(const std::string &line, const std::vector<RawLine> &block, std::string *why) {
-    std::vector<std::string> t;
-    if (!Tokenize(line, &t, why)) return false;
-    const std::string word = t[0];
     Command c;
     c.line = m_Line;
     c.source = line;
     c.timeout = m_Timeout;
     c.fast = m_Fast;
     bool found = false;
-    if (word == "print") {
+    // print takes the rest of its line as it is.
+    if (line.compare(0, 5, "print") == 0 && (line.size() == 5 || line[5] == ' ' || line[5] == '\t')) {
       c.kind = CommandKind::kPrint;
       c.text = Trim(line.substr(5));
       return NoBlock(block, "print", why) && Add(std::move(c));
     }
+    std::vector<std::string> t;
+    if (!Tokenize(line, &t, why)) return false;
+    const std::string word = t[0];
     if (word == "let") {
       if (t.size() < 2) return *why = "let needs a name", false;
       size_t at = line.find(t[1]) + t[1].size();

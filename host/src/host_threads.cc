@@ -128,15 +128,16 @@ bool MediaClock::Stop(Millis timeout) {
 }
 
 bool MediaClock::Add(Stream *stream, SteadyClock::time_point deadline) {
-  if (!m_StreamsMutex.try_lock_until(deadline)) return false;
+  std::unique_lock<std::mutex> lock(m_StreamsMutex);
+  if (!m_IdleCond.wait_until(lock, deadline, [this] { return !m_Ticking; })) return false;
   m_Streams.push_back(stream);
   stream->OnMediaJoin();
-  m_StreamsMutex.unlock();
   return true;
 }
 
 bool MediaClock::Remove(Stream *stream, SteadyClock::time_point deadline) {
-  if (!m_StreamsMutex.try_lock_until(deadline)) return false;
+  std::unique_lock<std::mutex> lock(m_StreamsMutex);
+  if (!m_IdleCond.wait_until(lock, deadline, [this] { return !m_Ticking; })) return false;
   for (auto it = m_Streams.begin(); it != m_Streams.end(); ++it) {
     if (*it == stream) {
       m_Streams.erase(it);
@@ -144,15 +145,20 @@ bool MediaClock::Remove(Stream *stream, SteadyClock::time_point deadline) {
       break;
     }
   }
-  m_StreamsMutex.unlock();
   return true;
 }
 
 void MediaClock::Tick() {
   {
-    std::lock_guard<std::timed_mutex> lock(m_StreamsMutex);
-    for (Stream *stream : m_Streams) stream->OnMediaTick();
+    std::lock_guard<std::mutex> lock(m_StreamsMutex);
+    m_Ticking = true;
   }
+  for (Stream *stream : m_Streams) stream->OnMediaTick();
+  {
+    std::lock_guard<std::mutex> lock(m_StreamsMutex);
+    m_Ticking = false;
+  }
+  m_IdleCond.notify_all();
   m_Ticks.fetch_add(1);
 }
 

@@ -126,8 +126,11 @@ class MRCPHOST_API MediaClock {
   const std::chrono::microseconds m_Period;
   TimeSource *m_Time;
   std::unique_ptr<TimeSource> m_OwnTime;
-  std::timed_mutex m_StreamsMutex;
-  std::vector<Stream *> m_Streams;  // guarded by m_StreamsMutex
+  // A tick runs the streams without holding the mutex; Add and Remove wait for the gap between ticks.
+  std::mutex m_StreamsMutex;
+  std::condition_variable m_IdleCond;
+  bool m_Ticking = false;           // guarded by m_StreamsMutex
+  std::vector<Stream *> m_Streams;  // changed under m_StreamsMutex while no tick runs
   std::atomic<bool> m_Running{false};
   std::atomic<uint64_t> m_Ticks{0};
   std::atomic<uint64_t> m_Dropped{0};
