@@ -70,7 +70,7 @@ bool ParseGrammarArgument(const std::string &text, GrammarArgument *out, std::st
     const char c = i < text.size() ? text[i] : ',';
     if (c == '<') ++depth;
     if (c == '>' && depth > 0) --depth;
-    if (c == ',' && depth == 0) {
+    if ((c == ',' && depth == 0) || i == text.size()) {
       GrammarEntry entry;
       if (!ParseEntry(Trim(item), &entry, &result.weighted, error)) return false;
       result.entries.push_back(entry);
