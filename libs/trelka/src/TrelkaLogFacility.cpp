@@ -198,6 +198,14 @@ void Logger::PostLogRecord(const LogRecord& record) {
   processor->PostEvent(event);
 }
 
+void Logger::PostLogRecord(LogRecord&& record) {
+  SoftEventProcessor* processor = m_pProcessor.load(std::memory_order_acquire);
+  if (!processor) return;
+  AsyncEvent* event = new LogRecordEvent(this, std::move(record));
+  event->Ref();
+  processor->PostEvent(event);
+}
+
 bool Logger::ProcessLogRecord(const LogRecord& record) {
   bool result = true;
   std::lock_guard<std::mutex> lock(m_DeviceMutex);
@@ -231,6 +239,31 @@ static size_t FormattedSize(int size) {
   return static_cast<size_t>(size) < LOG_MESSAGE_BUFFER_SIZE ? static_cast<size_t>(size) : LOG_MESSAGE_BUFFER_SIZE - 1;
 }
 
+// Local time as "%4d-%02d-%02d %02d:%02d:%02d.%06d". The local-time breakdown
+// of the current second is kept per thread: it costs more than the rest of a
+// record, and local time only changes offset on whole seconds.
+static void FormatTimeStamp(std::string& out) {
+  thread_local apr_time_t cachedSecond = -1;
+  thread_local char cachedPrefix[64];
+  thread_local int cachedPrefixSize = 0;
+  const apr_time_t now = apr_time_now();
+  const apr_time_t second = apr_time_sec(now);
+  if (second != cachedSecond) {
+    apr_time_exp_t tm;
+    if (apr_time_exp_lt(&tm, now) != APR_SUCCESS) {
+      out.clear();
+      return;
+    }
+    cachedPrefixSize = apr_snprintf(cachedPrefix, sizeof(cachedPrefix), "%4d-%02d-%02d %02d:%02d:%02d",
+                                    tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
+    cachedSecond = second;
+  }
+  char buffer[80];
+  int size = apr_snprintf(buffer, sizeof(buffer), "%.*s.%06d", cachedPrefixSize, cachedPrefix,
+                          static_cast<int>(apr_time_usec(now)));
+  out.assign(buffer, size > 0 ? static_cast<size_t>(size) : 0);
+}
+
 void PopulateLogRecord(LogRecord& record, const LogFacility& facility, int tag, LogLevel level, int /*reserved*/,
                        const char* file, int line, const char* format, va_list args) {
   record.m_File = file ? file : "";
@@ -241,15 +274,8 @@ void PopulateLogRecord(LogRecord& record, const LogFacility& facility, int tag, 
   record.m_Reserved1 = 0;
   record.m_Reserved2 = 0;
 
+  FormatTimeStamp(record.m_TimeStamp);
   char buffer[LOG_MESSAGE_BUFFER_SIZE];
-  apr_time_exp_t tm;
-  if (apr_time_exp_lt(&tm, apr_time_now()) == APR_SUCCESS) {
-    int size = apr_snprintf(buffer, sizeof(buffer), "%4d-%02d-%02d %02d:%02d:%02d.%06d", tm.tm_year + 1900,
-                            tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, tm.tm_usec);
-    record.m_TimeStamp.assign(buffer, FormattedSize(size));
-  } else {
-    record.m_TimeStamp.clear();
-  }
 
   record.m_Message.assign(buffer, FormattedSize(apr_vsnprintf(buffer, sizeof(buffer), format, args)));
 }
@@ -260,7 +286,7 @@ static void PostRecord(const LogFacility& facility, int tag, LogLevel level, con
   if (!logger || !logger->IsStarted()) return;
   LogRecord record;
   PopulateLogRecord(record, facility, tag, level, 0, file, line, format, args);
-  logger->PostLogRecord(record);
+  logger->PostLogRecord(std::move(record));
 }
 
 void Log(LogLevel level, const char* file, int line, const char* format, ...) {

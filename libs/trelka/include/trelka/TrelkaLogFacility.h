@@ -10,6 +10,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 
 namespace Trelka {
 
@@ -114,6 +115,7 @@ class Logger;
 class LogRecordEvent : public AsyncEvent {
  public:
   LogRecordEvent(Logger* logger, const LogRecord& record) : m_pLogger(logger), m_Record(record) {}
+  LogRecordEvent(Logger* logger, LogRecord&& record) : m_pLogger(logger), m_Record(std::move(record)) {}
   void Process() override;
 
  private:
@@ -151,6 +153,8 @@ class Logger : public SoftEventProcessor::Observer {
 
   // Any thread: copies the record into an event for the logger's thread.
   void PostLogRecord(const LogRecord& record);
+  // Same, taking over the record's storage instead of copying it.
+  void PostLogRecord(LogRecord&& record);
   // Logger thread: every device is called; false if any of them failed.
   bool ProcessLogRecord(const LogRecord& record);
   // Logger thread: opens a device added after the logger started, unless the
