@@ -1,8 +1,8 @@
 #include <trelka/TrelkaLogFacility.h>
 
-#include <apr_lib.h>
-#include <apr_strings.h>
 #include <apr_time.h>
+
+#include <cstdio>
 
 namespace Trelka {
 
@@ -254,12 +254,12 @@ static void FormatTimeStamp(std::string& out) {
       out.clear();
       return;
     }
-    cachedPrefixSize = apr_snprintf(cachedPrefix, sizeof(cachedPrefix), "%4d-%02d-%02d %02d:%02d:%02d",
+    cachedPrefixSize = std::snprintf(cachedPrefix, sizeof(cachedPrefix), "%4d-%02d-%02d %02d:%02d:%02d",
                                     tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec);
     cachedSecond = second;
   }
   char buffer[80];
-  int size = apr_snprintf(buffer, sizeof(buffer), "%.*s.%06d", cachedPrefixSize, cachedPrefix,
+  int size = std::snprintf(buffer, sizeof(buffer), "%.*s.%06d", cachedPrefixSize, cachedPrefix,
                           static_cast<int>(apr_time_usec(now)));
   out.assign(buffer, size > 0 ? static_cast<size_t>(size) : 0);
 }
@@ -277,7 +277,9 @@ void PopulateLogRecord(LogRecord& record, const LogFacility& facility, int tag, 
   FormatTimeStamp(record.m_TimeStamp);
   char buffer[LOG_MESSAGE_BUFFER_SIZE];
 
-  record.m_Message.assign(buffer, FormattedSize(apr_vsnprintf(buffer, sizeof(buffer), format, args)));
+  // The C library's formatter, not APR's: callers write printf formats (and
+  // the compiler checks them as such), which APR's misreads for %zu or %lld.
+  record.m_Message.assign(buffer, FormattedSize(std::vsnprintf(buffer, sizeof(buffer), format, args)));
 }
 
 static void PostRecord(const LogFacility& facility, int tag, LogLevel level, const char* file, int line,

@@ -112,18 +112,22 @@ TEST_F(LoggerFixture, RecordFieldsAndFiltering) {
   EXPECT_EQ(records[1].m_Level, LOG_LEVEL_WARNING);
 }
 
-TEST_F(LoggerFixture, LongMessageIsCutAt1023Characters) {
+TEST_F(LoggerFixture, MessagesAreCutAt1023CharactersAndFormattedAsPrintf) {
   AddDevice("CAP");
   ASSERT_TRUE(m_pLogger->Start());
   std::string text(2000, 'x');
   text[1022] = 'y';
   FacilityLog(LogFacility("F"), 0, LOG_LEVEL_ERROR, 0, __FILE__, __LINE__, "%s", text.c_str());
   TRELKA_FLOG(LogFacility("F"), LOG_LEVEL_ERROR, "%s", "");
-  ASSERT_TRUE(m_Sink->m_Messages.WaitForSize(2));
+  size_t size = 12;
+  long long big = 1LL << 40;
+  TRELKA_FLOG(LogFacility("F"), LOG_LEVEL_ERROR, "[%zu] [%lld] [%s]", size, big, "after");
+  ASSERT_TRUE(m_Sink->m_Messages.WaitForSize(3));
   std::vector<LogRecord> records = m_Sink->Records();
   ASSERT_EQ(records[0].m_Message.size(), 1023u);
   EXPECT_EQ(records[0].m_Message.back(), 'y');
   EXPECT_TRUE(records[1].m_Message.empty());
+  EXPECT_EQ(records[2].m_Message, "[12] [1099511627776] [after]");
 }
 
 TEST_F(LoggerFixture, DevicesRunInNameOrderAndAFailureDoesNotStopTheOthers) {
