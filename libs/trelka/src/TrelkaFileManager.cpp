@@ -11,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <functional>
 
 namespace Trelka {
 
@@ -41,6 +42,20 @@ class TempPool {
  private:
   apr_pool_t* m_pPool;
 };
+
+// Calls visit(name, change time) for each regular file of an open directory
+// whose name matches the wildcard pattern.
+void ForEachMatchingFile(apr_dir_t* dir, const std::string& pattern,
+                         const std::function<void(const char*, apr_time_t)>& visit) {
+  apr_finfo_t finfo;
+  const apr_int32_t wanted = APR_FINFO_NAME | APR_FINFO_TYPE | APR_FINFO_CTIME;
+  apr_status_t status;
+  while ((status = apr_dir_read(&finfo, wanted, dir)) == APR_SUCCESS || status == APR_INCOMPLETE) {
+    if ((finfo.valid & wanted) != wanted || finfo.filetype != APR_REG || !finfo.name) continue;
+    if (apr_fnmatch(pattern.c_str(), finfo.name, 0) != APR_SUCCESS) continue;
+    visit(finfo.name, finfo.ctime);
+  }
+}
 
 }  // namespace
 
@@ -90,26 +105,21 @@ bool FileManager::PopulateFileEntries(apr_pool_t* pool) {
               m_PurgeExisting ? 1 : 0);
   const apr_time_t maxAge = static_cast<apr_time_t>(m_MaxFileAge) * kMicrosPerMinute;
   const apr_time_t now = apr_time_now();
-  apr_finfo_t finfo;
-  const apr_int32_t wanted = APR_FINFO_NAME | APR_FINFO_TYPE | APR_FINFO_CTIME;
-  apr_status_t status;
-  while ((status = apr_dir_read(&finfo, wanted, dir)) == APR_SUCCESS || status == APR_INCOMPLETE) {
-    if ((finfo.valid & wanted) != wanted || finfo.filetype != APR_REG || !finfo.name) continue;
-    if (apr_fnmatch(pattern.c_str(), finfo.name, 0) != APR_SUCCESS) continue;
-    const std::string name = finfo.name;
+  ForEachMatchingFile(dir, pattern, [&](const char* fileName, apr_time_t changeTime) {
+    const std::string name = fileName;
     TRELKA_FLOG(*m_pLogFacility, LOG_LEVEL_DEBUG, "Found file %s", name.c_str());
     if (m_PurgeExisting) {
       TRELKA_FLOG(*m_pLogFacility, LOG_LEVEL_NOTICE, "Remove file %s [purge existing]", name.c_str());
       RemoveManagedFile(name);
-    } else if (maxAge && finfo.ctime + maxAge <= now) {
+    } else if (maxAge && changeTime + maxAge <= now) {
       TRELKA_FLOG(*m_pLogFacility, LOG_LEVEL_NOTICE, "Remove file %s [max file age]", name.c_str());
       RemoveManagedFile(name);
     } else {
-      FileEntry* entry = CreateFileEntry(name, static_cast<long>(finfo.ctime));
+      FileEntry* entry = CreateFileEntry(name, static_cast<long>(changeTime));
       m_FileEntries.emplace(entry->m_Time, entry);
       entry->OnRegister(this);
     }
-  }
+  });
   apr_dir_close(dir);
   CheckMaxFileCount(0);
 
@@ -322,19 +332,14 @@ bool SearchFile(const std::string& pattern, std::string& result) {
   std::string best;
   apr_time_t bestTime = 0;
   bool found = false;
-  apr_finfo_t finfo;
-  const apr_int32_t wanted = APR_FINFO_NAME | APR_FINFO_TYPE | APR_FINFO_CTIME;
-  apr_status_t status;
-  while ((status = apr_dir_read(&finfo, wanted, dir)) == APR_SUCCESS || status == APR_INCOMPLETE) {
-    if ((finfo.valid & wanted) != wanted || finfo.filetype != APR_REG || !finfo.name) continue;
-    if (apr_fnmatch(namePattern.c_str(), finfo.name, 0) != APR_SUCCESS) continue;
+  ForEachMatchingFile(dir, namePattern, [&](const char* name, apr_time_t changeTime) {
     // The first one found wins a tie.
-    if (!found || finfo.ctime > bestTime) {
-      best = finfo.name;
-      bestTime = finfo.ctime;
+    if (!found || changeTime > bestTime) {
+      best = name;
+      bestTime = changeTime;
       found = true;
     }
-  }
+  });
   apr_dir_close(dir);
   if (!found) return false;
   char* merged;
