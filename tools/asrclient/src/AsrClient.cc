@@ -409,8 +409,12 @@ const char *Recognize(asr_session_t *session, const char *grammar, const char *i
   WireMessage response;
   mrcp_request_id recognize_id = 0;
   if (!Exchange(session, request, &response, &recognize_id)) return nullptr;
-  if (!IsSuccess(response) || response.request_state != MRCP_REQUEST_STATE_INPROGRESS) {
+  if (!IsSuccess(response)) {
     ASR_LOG(APT_PRIO_ERROR, "RECOGNIZE Failed: %s <%s>", Describe(response).c_str(), id.c_str());
+    return nullptr;
+  }
+  if (response.request_state != MRCP_REQUEST_STATE_INPROGRESS) {
+    ASR_LOG(APT_PRIO_ERROR, "RECOGNIZE Answered %s: No Recognition Started <%s>", Describe(response).c_str(), id.c_str());
     return nullptr;
   }
 
