@@ -11,6 +11,7 @@
 #include <strings.h>
 
 #include <cerrno>
+#include <cfloat>
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
@@ -159,6 +160,9 @@ bool ParseFloat(const std::string &text, double *out) {
   return true;
 }
 
+// A number that a float holds, so that writing it gives a number again (never "inf").
+bool FitsFloat(double value) { return std::fabs(value) <= static_cast<double>(FLT_MAX); }
+
 // Prosody numbers may carry a unit: "+10%", "-6dB".
 std::string StripUnit(const std::string &text) {
   if (text.size() > 1 && text.back() == '%') return text.substr(0, text.size() - 1);
@@ -255,7 +259,7 @@ bool SetField(mrcp_message_t *message, const FieldDesc &field, const std::string
       if (label != kNotFound) {
         volume->type = PROSODY_VOLUME_TYPE_LABEL;
         volume->value.label = static_cast<mrcp_prosody_volume_label_e>(label);
-      } else if (!ParseFloat(StripUnit(value), &number)) {
+      } else if (!ParseFloat(StripUnit(value), &number) || !FitsFloat(number)) {
         return *why = "expected a volume word or number", false;
       } else if (value[0] == '+' || value[0] == '-') {
         volume->type = PROSODY_VOLUME_TYPE_RELATIVE_CHANGE;
@@ -279,6 +283,7 @@ bool SetField(mrcp_message_t *message, const FieldDesc &field, const std::string
         // A signed value is a change in percent, a bare one a multiplier: "+20%" and "1.2" agree.
         double multiplier = (value[0] == '+' || value[0] == '-') ? 1.0 + number / 100.0 : number;
         if (multiplier < 0) return *why = "rate below zero", false;
+        if (!FitsFloat(multiplier)) return *why = "rate out of range", false;
         rate->type = PROSODY_RATE_TYPE_RELATIVE_CHANGE;
         rate->value.relative = static_cast<float>(multiplier);
       }

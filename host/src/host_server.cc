@@ -301,7 +301,8 @@ bool Channel::Negotiate(const ChannelConfig &config, std::string *error) {
   if (direction & STREAM_DIRECTION_SEND) {
     m_Stream->tx_descriptor = descriptor;
     m_SinkCodec = codec;
-    m_WriteBuffer.assign(frame_bytes, SilenceByte(name));
+    m_SilenceByte = SilenceByte(name);
+    m_WriteBuffer.assign(frame_bytes, m_SilenceByte);
   }
   if (direction & STREAM_DIRECTION_RECEIVE) {
     m_Stream->rx_descriptor = descriptor;
@@ -519,8 +520,7 @@ bool Channel::QueueFeed(std::unique_ptr<Feed> feed, std::string *error) {
 bool Channel::QueueAudio(std::vector<uint8_t> bytes, bool fast, std::string *error) {
   if (!m_SinkCodec) return SetError(error, "channel " + m_Id + " takes no audio");
   const size_t frame = m_WriteBuffer.size();
-  const std::string codec(m_SinkCodec->descriptor->name.buf, m_SinkCodec->descriptor->name.length);
-  if (bytes.size() % frame) bytes.resize(bytes.size() + frame - bytes.size() % frame, SilenceByte(codec));
+  if (bytes.size() % frame) bytes.resize(bytes.size() + frame - bytes.size() % frame, m_SilenceByte);
   auto feed = std::make_unique<Feed>();
   feed->audio = std::move(bytes);
   feed->fast = fast;
@@ -629,7 +629,7 @@ void Channel::OnMediaTick() {
 
 void Channel::WriteOneFrame() {
   const size_t frame_bytes = m_WriteBuffer.size();
-  const uint8_t silence = SilenceByte(std::string(m_SinkCodec->descriptor->name.buf, m_SinkCodec->descriptor->name.length));
+  const uint8_t silence = m_SilenceByte;
   for (unsigned n = 0; n < kFastFramesPerTick; ++n) {
     mpf_frame_t frame;
     memset(&frame, 0, sizeof(frame));

@@ -2,7 +2,8 @@
 // a worker thread of its own (as real plugins answer from their event thread) and is steered by
 // engine parameters, channel attributes and Vendor-Specific-Parameters of the requests:
 //
-//   engine params   resource=recognizer|synthesizer, open=async|sync|refuse|fail|never, close=async|never
+//   engine params   resource=recognizer|synthesizer, open=async|sync|refuse|fail|never, close=async|never,
+//                   media=null (frames are taken and given back untouched)
 //   channel attribs open=async|refuse|never, close=async|never
 //   request params  answer=never, delay=<ms>, complete-after=<frames>, dtmf-digits=<n>, frames=<n> (SPEAK)
 //
@@ -346,6 +347,14 @@ apt_bool_t ReadFrame(mpf_audio_stream_t *stream, mpf_frame_t *frame) {
   return TRUE;
 }
 
+// media=null: frames cost the plugin nothing, so a benchmark sees the host's own cost.
+apt_bool_t NullWriteFrame(mpf_audio_stream_t *, const mpf_frame_t *) { return TRUE; }
+apt_bool_t NullReadFrame(mpf_audio_stream_t *, mpf_frame_t *) { return TRUE; }
+const mpf_audio_stream_vtable_t kNullRecognizerStream = {nullptr, nullptr, nullptr, nullptr,
+                                                         nullptr, nullptr, NullWriteFrame, nullptr};
+const mpf_audio_stream_vtable_t kNullSynthesizerStream = {nullptr, nullptr, nullptr, NullReadFrame,
+                                                          nullptr, nullptr, nullptr,  nullptr};
+
 const mpf_audio_stream_vtable_t kRecognizerStream = {nullptr, nullptr, nullptr, nullptr,
                                                      nullptr, nullptr, WriteFrame, nullptr};
 const mpf_audio_stream_vtable_t kSynthesizerStream = {nullptr, nullptr, nullptr, ReadFrame,
@@ -455,8 +464,10 @@ mrcp_engine_channel_t *EngineCreateChannel(mrcp_engine_t *engine, apr_pool_t *po
     mpf_codec_capabilities_add(&caps->codecs, MPF_SAMPLE_RATE_8000, "PCMU");
     mpf_codec_capabilities_add(&caps->codecs, MPF_SAMPLE_RATE_16000, "LPCM");
   }
-  mpf_termination_t *termination = mrcp_engine_audio_termination_create(
-      ch, recognizer ? &kRecognizerStream : &kSynthesizerStream, caps, pool);
+  const bool null_media = Param(engine->params, "media", "") == "null";
+  const mpf_audio_stream_vtable_t *stream = recognizer ? (null_media ? &kNullRecognizerStream : &kRecognizerStream)
+                                                       : (null_media ? &kNullSynthesizerStream : &kSynthesizerStream);
+  mpf_termination_t *termination = mrcp_engine_audio_termination_create(ch, stream, caps, pool);
   ch->handle = mrcp_engine_channel_create(engine, &kChannelMethods, ch, termination, pool);
   return ch->handle;
 }

@@ -277,6 +277,7 @@ class MRCPHOST_API Channel : public MediaClock::Stream {
   std::deque<std::unique_ptr<Feed>> m_Feeds;  // guarded by m_FeedMutex
   uint64_t m_QueuedFrames = 0;                // guarded by m_FeedMutex
   std::vector<uint8_t> m_WriteBuffer;  // media thread only
+  uint8_t m_SilenceByte = 0;           // of the sink's codec
   std::vector<uint8_t> m_ReadBuffer;   // media thread only
   unsigned m_TickDivider = 1;          // frames of more than one period come every n-th tick
   unsigned m_TickPhase = 0;            // media thread only
