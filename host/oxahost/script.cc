@@ -431,26 +431,41 @@ class Parser {
     return true;
   }
 
+  struct Operator {
+    const char *word;
+    Condition::Kind kind;
+    bool pattern;   // the value is a regular expression
+    bool no_value;  // the operator stands alone
+  };
+
+  // "OPERATOR [VALUE]" of a header or body condition.
+  template <size_t N>
+  static bool ApplyOperator(const Operator (&operators)[N], const std::string &text, const char *usage, Condition *out,
+                            std::string *why) {
+    size_t space = text.find_first_of(" \t");
+    const std::string op = text.substr(0, space);
+    out->value = space == std::string::npos ? "" : ConditionValue(text.substr(space));
+    for (const Operator &candidate : operators) {
+      if (op != candidate.word) continue;
+      out->kind = candidate.kind;
+      if (candidate.no_value && !out->value.empty()) return *why = op + " takes no value", false;
+      if (!candidate.pattern) return true;
+      try {
+        out->pattern = std::make_shared<std::regex>(out->value, std::regex::ECMAScript);
+      } catch (const std::regex_error &e) {
+        return *why = "bad regular expression " + out->value + ": " + e.what(), false;
+      }
+      return true;
+    }
+    return *why = usage, false;
+  }
+
   bool ParseCondition(const std::string &text, Condition *out, std::string *why) {
     out->line = m_Line;
     out->source = text;
     size_t space = text.find_first_of(" \t");
     const std::string first = text.substr(0, space);
     const std::string rest = space == std::string::npos ? "" : Trim(text.substr(space));
-    auto split_op = [](const std::string &s, std::string *op, std::string *value) {
-      size_t sp = s.find_first_of(" \t");
-      *op = s.substr(0, sp);
-      *value = sp == std::string::npos ? "" : ConditionValue(s.substr(sp));
-    };
-    auto compile = [&](const std::string &pattern) {
-      try {
-        out->pattern = std::make_shared<std::regex>(pattern, std::regex::ECMAScript);
-      } catch (const std::regex_error &e) {
-        *why = "bad regular expression " + pattern + ": " + e.what();
-        return false;
-      }
-      return true;
-    };
     if (first == "status") {
       out->kind = Condition::kStatus;
       out->value = rest;
@@ -473,39 +488,20 @@ class Parser {
       size_t sp = rest.find_first_of(" \t");
       if (rest.empty() || sp == std::string::npos) return *why = "header NAME OPERATOR [VALUE]", false;
       out->name = rest.substr(0, sp);
-      std::string op;
-      split_op(Trim(rest.substr(sp)), &op, &out->value);
-      if (op == "=") {
-        out->kind = Condition::kHeaderEquals;
-      } else if (op == "contains") {
-        out->kind = Condition::kHeaderContains;
-      } else if (op == "~" || op == "matches") {
-        out->kind = Condition::kHeaderMatches;
-        return compile(out->value);
-      } else if (op == "present" || op == "absent") {
-        out->kind = op == "present" ? Condition::kHeaderPresent : Condition::kHeaderAbsent;
-        return out->value.empty() ? true : (*why = op + " takes no value", false);
-      } else {
-        return *why = "header operator is =, contains, ~, present or absent", false;
-      }
-      return true;
+      static const Operator kHeaderOperators[] = {
+          {"=", Condition::kHeaderEquals, false, false},      {"contains", Condition::kHeaderContains, false, false},
+          {"~", Condition::kHeaderMatches, true, false},      {"matches", Condition::kHeaderMatches, true, false},
+          {"present", Condition::kHeaderPresent, false, true}, {"absent", Condition::kHeaderAbsent, false, true}};
+      return ApplyOperator(kHeaderOperators, Trim(rest.substr(sp)), "header operator is =, contains, ~, present or absent",
+                           out, why);
     }
     if (first == "body") {
-      std::string op;
-      split_op(rest, &op, &out->value);
-      if (op == "=") {
-        out->kind = Condition::kBodyEquals;
-      } else if (op == "contains") {
-        out->kind = Condition::kBodyContains;
-      } else if (op == "~" || op == "matches") {
-        out->kind = Condition::kBodyMatches;
-        return compile(out->value);
-      } else if (op == "empty") {
-        out->kind = Condition::kBodyEmpty;
-      } else {
-        return *why = "body operator is =, contains, ~ or empty", false;
-      }
-      return true;
+      static const Operator kBodyOperators[] = {{"=", Condition::kBodyEquals, false, false},
+                                                {"contains", Condition::kBodyContains, false, false},
+                                                {"~", Condition::kBodyMatches, true, false},
+                                                {"matches", Condition::kBodyMatches, true, false},
+                                                {"empty", Condition::kBodyEmpty, false, true}};
+      return ApplyOperator(kBodyOperators, rest, "body operator is =, contains, ~ or empty", out, why);
     }
     // Name: value, as the header would be written.
     size_t colon = text.find(':');

@@ -147,6 +147,40 @@ struct Answers {
   }
 };
 
+// The open and close calls of an engine or a channel, on the task thread; their results and the
+// plugin's answers land in the shared state.
+template <typename Handle>
+void PostOpen(TaskQueue &tasks, std::shared_ptr<Answers> pending, Handle *handle) {
+  tasks.Post([pending, handle] {
+    if (!handle->method_vtable->open) {
+      pending->Set(&Answers::open_answer, 1);
+      return;
+    }
+    pending->Set(&Answers::open_call, handle->method_vtable->open(handle) ? 1 : 0);
+  });
+}
+
+template <typename Handle>
+void PostClose(TaskQueue &tasks, std::shared_ptr<Answers> pending, Handle *handle) {
+  tasks.Post([pending, handle] {
+    if (!handle->method_vtable->close) {
+      pending->SetClosed();
+      return;
+    }
+    pending->Set(&Answers::close_call, handle->method_vtable->close(handle) ? 1 : 0);
+  });
+}
+
+// False when the destroy call did not return before the deadline.
+template <typename Handle>
+bool CallDestroy(TaskQueue &tasks, Handle *handle, SteadyClock::time_point deadline) {
+  return tasks.Call(
+      [handle] {
+        if (handle->method_vtable->destroy) handle->method_vtable->destroy(handle);
+      },
+      deadline);
+}
+
 }  // namespace
 
 struct Engine::Pending : Answers {};
@@ -319,17 +353,9 @@ HostResult Channel::Open(Millis timeout, std::string *error) {
   if (m_IsOpen.load()) return Outcome(HostResult::kFailed, error, "channel " + m_Id + " is open already");
   if (!m_Engine->IsOpen()) return Outcome(HostResult::kFailed, error, "the engine is not open");
   m_Pending->Reset();
-  auto pending = m_Pending;
-  mrcp_engine_channel_t *handle = m_Handle;
   apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_INFO, "Open Channel <%s>", m_Id.c_str());
-  m_Server->Tasks().Post([pending, handle] {
-    if (!handle->method_vtable->open) {
-      pending->Set(&Answers::open_answer, 1);
-      return;
-    }
-    pending->Set(&Answers::open_call, handle->method_vtable->open(handle) ? 1 : 0);
-  });
-  HostResult result = pending->WaitOpen(deadline, "channel", timeout, error);
+  PostOpen(m_Server->Tasks(), m_Pending, m_Handle);
+  HostResult result = m_Pending->WaitOpen(deadline, "channel", timeout, error);
   if (result != HostResult::kOk) return result;
   m_IsOpen.store(true);
   if (m_SinkCodec || m_SourceCodec) {
@@ -352,17 +378,9 @@ HostResult Channel::Close(Millis timeout, std::string *error) {
   }
   HostResult result = HostResult::kOk;
   if (m_IsOpen.exchange(false)) {
-    auto pending = m_Pending;
-    mrcp_engine_channel_t *handle = m_Handle;
     apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_INFO, "Close Channel <%s>", m_Id.c_str());
-    m_Server->Tasks().Post([pending, handle] {
-      if (!handle->method_vtable->close) {
-        pending->SetClosed();
-        return;
-      }
-      pending->Set(&Answers::close_call, handle->method_vtable->close(handle) ? 1 : 0);
-    });
-    result = pending->WaitClose(deadline, "channel", timeout, error);
+    PostClose(m_Server->Tasks(), m_Pending, m_Handle);
+    result = m_Pending->WaitClose(deadline, "channel", timeout, error);
     // A plugin that has not answered may still be working with the channel: leave it alive.
     if (result == HostResult::kTimedOut) return result;
   }
@@ -376,13 +394,9 @@ HostResult Channel::Close(Millis timeout, std::string *error) {
 
 HostResult Channel::Destroy(SteadyClock::time_point deadline, std::string *error) {
   if (m_Destroyed || !m_Handle) return HostResult::kOk;
-  mrcp_engine_channel_t *handle = m_Handle;
-  bool returned = m_Server->Tasks().Call(
-      [handle] {
-        if (handle->method_vtable->destroy) handle->method_vtable->destroy(handle);
-      },
-      deadline);
-  if (!returned) return Outcome(HostResult::kTimedOut, error, "channel destroy did not return in time");
+  if (!CallDestroy(m_Server->Tasks(), m_Handle, deadline)) {
+    return Outcome(HostResult::kTimedOut, error, "channel destroy did not return in time");
+  }
   m_Destroyed = true;
   m_Engine->Forget(this);
   return HostResult::kOk;
@@ -830,17 +844,9 @@ HostResult Engine::Open(Millis timeout, std::string *error) {
   if (!m_Handle || m_Destroyed) return Outcome(HostResult::kFailed, error, "no engine");
   if (m_IsOpen.load()) return Outcome(HostResult::kFailed, error, "the engine is open already");
   m_Pending->Reset();
-  auto pending = m_Pending;
-  mrcp_engine_t *handle = m_Handle;
   apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_INFO, "Open Engine [%s]", m_Name.c_str());
-  m_Server->Tasks().Post([pending, handle] {
-    if (!handle->method_vtable->open) {
-      pending->Set(&Answers::open_answer, 1);
-      return;
-    }
-    pending->Set(&Answers::open_call, handle->method_vtable->open(handle) ? 1 : 0);
-  });
-  HostResult result = pending->WaitOpen(deadline, "engine", timeout, error);
+  PostOpen(m_Server->Tasks(), m_Pending, m_Handle);
+  HostResult result = m_Pending->WaitOpen(deadline, "engine", timeout, error);
   if (result == HostResult::kOk) m_IsOpen.store(true);
   return result;
 }
@@ -860,31 +866,19 @@ HostResult Engine::Close(Millis timeout, std::string *error) {
   if (!m_IsOpen.exchange(false)) {
     return result == HostResult::kOk ? Outcome(HostResult::kFailed, error, "the engine is not open") : result;
   }
-  auto pending = m_Pending;
-  mrcp_engine_t *handle = m_Handle;
   apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_INFO, "Close Engine [%s]", m_Name.c_str());
-  m_Server->Tasks().Post([pending, handle] {
-    if (!handle->method_vtable->close) {
-      pending->SetClosed();
-      return;
-    }
-    pending->Set(&Answers::close_call, handle->method_vtable->close(handle) ? 1 : 0);
-  });
+  PostClose(m_Server->Tasks(), m_Pending, m_Handle);
   std::string close_error;
-  HostResult closed = pending->WaitClose(deadline, "engine", timeout, &close_error);
+  HostResult closed = m_Pending->WaitClose(deadline, "engine", timeout, &close_error);
   if (closed != HostResult::kOk && result == HostResult::kOk) return Outcome(closed, error, close_error);
   return result;
 }
 
 HostResult Engine::Destroy(Millis timeout, std::string *error) {
   if (!m_Handle || m_Destroyed) return HostResult::kOk;
-  mrcp_engine_t *handle = m_Handle;
-  bool returned = m_Server->Tasks().Call(
-      [handle] {
-        if (handle->method_vtable->destroy) handle->method_vtable->destroy(handle);
-      },
-      SteadyClock::now() + timeout);
-  if (!returned) return Outcome(HostResult::kTimedOut, error, "engine destroy did not return in time");
+  if (!CallDestroy(m_Server->Tasks(), m_Handle, SteadyClock::now() + timeout)) {
+    return Outcome(HostResult::kTimedOut, error, "engine destroy did not return in time");
+  }
   m_Destroyed = true;
   return HostResult::kOk;
 }
