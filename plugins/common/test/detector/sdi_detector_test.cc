@@ -149,7 +149,7 @@ TEST_F(SdiDetectorTest, EndOfSpeechAfterTheCompleteTimeout) {
     ExpectOneFinalChunk(h);
     // The last chunk ends one frame short of the write marker.
     EXPECT_EQ(Numbers(0, 6, static_cast<int>(h.fed) - 1), h.SpeechFrames());
-    const SdiEvent& last = h.Of(SdiEvent::kSpeech).back();
+    const SdiEvent last = h.Of(SdiEvent::kSpeech).back();
     EXPECT_EQ(MPF_SDI_CAUSE_SUCCESS, last.stats.completion_cause);
     EXPECT_EQ((h.fed - 1 - 5) * kFrame, last.stats.output_size);
     EXPECT_EQ(SpeechBytes(h), last.stats.output_size);

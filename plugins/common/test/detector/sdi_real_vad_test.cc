@@ -1,61 +1,14 @@
-// The detector with the WebRTC VAD itself, on audio made here: digital silence, low noise, and a
-// voiced sound (a 140 Hz harmonic series shaped by three vowel formants, with a syllable rhythm).
+// The detector with the WebRTC VAD itself, on audio made here (sdi_signal.h).
 #include "mpf_sdi_vad.h"
 #include "sdi_harness.h"
+#include "sdi_signal.h"
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <random>
 
 namespace {
 
-constexpr double kPi = 3.14159265358979323846;
-
-class Signal {
- public:
-  explicit Signal(int rate) : rate_(rate), noise_(42) {}
-
-  // Appends ms of digital silence, low noise (about -50 dBFS) or voice.
-  void Silence(int ms) { samples_.resize(samples_.size() + Count(ms), 0); }
-  void Noise(int ms) {
-    std::normal_distribution<double> gauss(0.0, 100.0);
-    for (size_t i = 0, n = Count(ms); i < n; ++i)
-      samples_.push_back(static_cast<int16_t>(gauss(noise_)));
-  }
-  void Voice(int ms) {
-    const double formants[] = {700, 1200, 2600};
-    std::normal_distribution<double> gauss(0.0, 100.0);
-    for (size_t i = 0, n = Count(ms); i < n; ++i, ++t_) {
-      double t = static_cast<double>(t_) / rate_;
-      double f0 = 140 + 8 * std::sin(2 * kPi * 5 * t);
-      phase_ += 2 * kPi * f0 / rate_;
-      double v = 0;
-      for (int k = 1; k * 140 < rate_ / 2 - 200; ++k) {
-        double f = k * 140.0, gain = 0;
-        for (double formant : formants)
-          gain += 1.0 / (1.0 + std::pow((f - formant) / 150.0, 2));
-        v += gain / k * std::sin(k * phase_);
-      }
-      double syllable = 0.6 + 0.4 * std::sin(2 * kPi * 4 * t);
-      samples_.push_back(static_cast<int16_t>(6000 * syllable * v + gauss(noise_)));
-    }
-  }
-
-  size_t Frames() const { return samples_.size() / FrameSamples(); }
-  size_t FrameSamples() const { return static_cast<size_t>(rate_ / 100); }
-  const int16_t* Frame(size_t i) const { return samples_.data() + i * FrameSamples(); }
-
- private:
-  size_t Count(int ms) const { return static_cast<size_t>(rate_) * ms / 1000; }
-  int rate_;
-  std::mt19937 noise_;
-  std::vector<int16_t> samples_;
-  double phase_ = 0;
-  size_t t_ = 0;
-};
-
-void Feed(SdiHarness& h, const Signal& s, size_t from, size_t to) {
+void Feed(SdiHarness& h, const SdiSignal& s, size_t from, size_t to) {
   for (size_t i = from; i < to && !h.Ending(); ++i) {
     mpf_frame_t frame{};
     frame.type = MEDIA_FRAME_TYPE_AUDIO;
@@ -70,7 +23,7 @@ class SdiRealVadTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(SdiRealVadTest, TheVadTellsTheSignalsApart) {
   const int rate = GetParam();
-  Signal silence(rate), noise(rate), voice(rate);
+  SdiSignal silence(rate), noise(rate), voice(rate);
   silence.Silence(1000);
   noise.Noise(1000);
   voice.Voice(1000);
@@ -78,7 +31,7 @@ TEST_P(SdiRealVadTest, TheVadTellsTheSignalsApart) {
   ASSERT_NE(nullptr, vad);
   ASSERT_EQ(0, WebRtcVad_Init(vad));
   ASSERT_EQ(0, WebRtcVad_set_mode(vad, 2));
-  auto voiced = [&](const Signal& s) {
+  auto voiced = [&](const SdiSignal& s) {
     int count = 0;
     for (size_t i = 0; i < s.Frames(); ++i)
       count += WebRtcVad_Process(vad, rate, s.Frame(i), s.FrameSamples());
@@ -92,7 +45,7 @@ TEST_P(SdiRealVadTest, TheVadTellsTheSignalsApart) {
 
 TEST_P(SdiRealVadTest, NoiseAloneEndsInNoInput) {
   const int rate = GetParam();
-  Signal s(rate);
+  SdiSignal s(rate);
   s.Silence(2000);
   s.Noise(9000);
   SdiHarness h;
@@ -106,7 +59,7 @@ TEST_P(SdiRealVadTest, NoiseAloneEndsInNoInput) {
 
 TEST_P(SdiRealVadTest, AnUtteranceIsFoundAndHandedOn) {
   const int rate = GetParam();
-  Signal s(rate);
+  SdiSignal s(rate);
   s.Noise(700);   // frames 1..70
   s.Voice(1500);  // frames 71..220
   s.Noise(3000);
