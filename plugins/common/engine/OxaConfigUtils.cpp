@@ -32,6 +32,15 @@ bool NameIs(const char* name, const char* expected) {
   return name && strcasecmp(name, expected) == 0;
 }
 
+void LoadAttributes(const apr_xml_elem* elem, const char* what, const AttributeLoader& load) {
+  for (const apr_xml_attr* attr = elem->attr; attr; attr = attr->next) {
+    const char* value = attr->value ? attr->value : "";
+    apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Load %s Attribute: %s = %s", what, attr->name, value);
+    if (!load(attr, value))
+      apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown %s Attribute <%s>", what, attr->name);
+  }
+}
+
 bool IsRelativePath(const std::string& path, apr_pool_t* pool) {
   const char* root = nullptr;
   const char* rest = path.c_str();

@@ -7,6 +7,7 @@
 #include <apr_pools.h>
 #include <apr_xml.h>
 
+#include <functional>
 #include <string>
 
 namespace OXA_NS {
@@ -20,6 +21,12 @@ void LoadBooleanAttribute(const apr_xml_attr* attr, bool& value);
 
 // Element and attribute names are compared without regard to case.
 bool NameIs(const char* name, const char* expected);
+
+// Hands each attribute of elem to load, after logging it as "Load <what> Attribute: name = value"
+// (DEBUG); an attribute that load does not know (false) is logged as "Unknown <what> Attribute
+// <name>" (WARNING). value is never null.
+typedef std::function<bool(const apr_xml_attr* attr, const char* value)> AttributeLoader;
+void LoadAttributes(const apr_xml_elem* elem, const char* what, const AttributeLoader& load);
 
 // True when the path is relative; an empty path counts as relative.
 bool IsRelativePath(const std::string& path, apr_pool_t* pool);

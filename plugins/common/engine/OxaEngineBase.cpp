@@ -218,27 +218,30 @@ void EngineBase::RunMonitoringHandler(const MonitoringHandler& handler) {
     DumpChannels(handler.m_DumpChannels);
 }
 
+// A status file that cannot be opened is logged and skipped; the next trigger tries again.
+static bool OpenStatusFile(const std::string& path, std::ofstream& file) {
+  file.open(path, std::ios::out | std::ios::trunc);
+  if (file.is_open())
+    return true;
+  apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Failed to Open Status File %s", path.c_str());
+  return false;
+}
+
 void EngineBase::DumpUsage(const StatusFileSettings& settings) {
-  const char* path = settings.m_StatusFile.c_str();
-  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Update usage %s", path);
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  if (!file.is_open()) {
-    apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Failed to Open Status File %s", path);
+  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Update usage %s", settings.m_StatusFile.c_str());
+  std::ofstream file;
+  if (!OpenStatusFile(settings.m_StatusFile, file))
     return;
-  }
   file << "in-use channels: " << m_Channels.size() << std::endl;
   file << "max used channels: " << m_MaxUsedChannels << std::endl;
   file << "total channels: " << (m_pMrcpEngine ? m_pMrcpEngine->max_channel_count : 0) << std::endl;
 }
 
 void EngineBase::DumpChannels(const StatusFileSettings& settings) {
-  const char* path = settings.m_StatusFile.c_str();
-  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Dump channels %s", path);
-  std::ofstream file(path, std::ios::out | std::ios::trunc);
-  if (!file.is_open()) {
-    apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Failed to Open Status File %s", path);
+  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Dump channels %s", settings.m_StatusFile.c_str());
+  std::ofstream file;
+  if (!OpenStatusFile(settings.m_StatusFile, file))
     return;
-  }
   for (ChannelBase* channel : m_Channels)
     channel->Dump(file);
 }
@@ -295,16 +298,15 @@ bool EngineBase::LoadDocument(const char* rootName, const apr_xml_doc* doc, apr_
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown Document");
     return false;
   }
-  for (const apr_xml_attr* attr = root->attr; attr; attr = attr->next) {
-    const char* value = attr->value ? attr->value : "";
-    apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Load Document Attribute: %s = %s", attr->name, value);
-    auto known = std::find_if(m_DocumentAttributes.begin(), m_DocumentAttributes.end(),
-                              [attr](const DocumentAttribute& a) { return NameIs(attr->name, a.m_Name.c_str()); });
-    if (known != m_DocumentAttributes.end())
-      *known->m_pValue = value;
-    else
-      apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown Document Attribute <%s>", attr->name);
-  }
+  LoadAttributes(root, "Document", [this](const apr_xml_attr* attr, const char* value) {
+    for (const DocumentAttribute& known : m_DocumentAttributes) {
+      if (NameIs(attr->name, known.m_Name.c_str())) {
+        *known.m_pValue = value;
+        return true;
+      }
+    }
+    return false;
+  });
   for (const apr_xml_elem* elem = root->first_child; elem; elem = elem->next) {
     apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Loading Element %s", elem->name);
     // A bad element never fails the document.

@@ -20,7 +20,7 @@ MRCP_PLUGIN_EXPORT apt_bool_t mrcp_plugin_logger_set(apt_logger_t* logger) {
 
 MRCP_PLUGIN_EXPORT void mrcp_plugin_log_source_set(apt_log_source_t* source) {
   apt_def_log_source_set(source);
-  apt_log_source_assign(OXA_NS::GetPluginTraits().m_LogSourceName, &OXA_PLUGIN_LOG_SOURCE);
+  apt_log_source_assign(OXA_NS::g_PluginTraits.m_LogSourceName, &OXA_PLUGIN_LOG_SOURCE);
 }
 
 MRCP_PLUGIN_EXPORT mrcp_engine_t* mrcp_plugin_create(apr_pool_t* pool);
@@ -45,7 +45,7 @@ static const mpf_audio_stream_vtable_t g_SourceStreamVtable = {nullptr, nullptr,
 static std::atomic<bool> g_EngineCreated(false);
 
 static mrcp_engine_t* CreatePlugin(apr_pool_t* pool) {
-  const PluginTraits& traits = GetPluginTraits();
+  const PluginTraits& traits = g_PluginTraits;
   apt_log(OXA_LOG_MARK, APT_PRIO_NOTICE, "%s", traits.m_VersionLine);
   if (g_EngineCreated.exchange(true))
     return nullptr;

@@ -9,7 +9,7 @@
 namespace OXA_NS {
 
 // Provided by the plugin (its OxaXxxPlugin unit).
-const PluginTraits& GetPluginTraits();
+extern const PluginTraits g_PluginTraits;
 EngineBase* CreateEngineObject();
 
 // Method tables, in the host's slot order.

@@ -5,7 +5,7 @@
 
 namespace LUMO {
 
-Engine::Engine() : EngineBase(GetPluginTraits()) {
+Engine::Engine() : EngineBase(g_PluginTraits) {
   AddDocumentAttribute("subscription-key-file", &m_SubscriptionKeyFile);
   // Read by the synthesis settings, the service endpoint manager and the file managers.
   AddElementLoader("synth-settings", AcceptElement);

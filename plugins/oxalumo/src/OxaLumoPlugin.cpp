@@ -6,7 +6,7 @@ namespace LUMO {
 
 static const CodecEntry g_Codecs[] = {{"PCMU", MPF_SAMPLE_RATE_8000}, {"LPCM", MPF_SAMPLE_RATE_16000}};
 
-static const PluginTraits g_Traits = {
+const PluginTraits g_PluginTraits = {
     "Lumo",
     "lumo",
     "LUMO-PLUGIN",
@@ -19,10 +19,6 @@ static const PluginTraits g_Traits = {
     g_Codecs,
     sizeof(g_Codecs) / sizeof(g_Codecs[0]),
 };
-
-const PluginTraits& GetPluginTraits() {
-  return g_Traits;
-}
 
 EngineBase* CreateEngineObject() {
   return new Engine();

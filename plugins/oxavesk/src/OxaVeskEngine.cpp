@@ -5,7 +5,7 @@
 
 namespace VESK {
 
-Engine::Engine() : RecogEngineBase(GetPluginTraits()) {
+Engine::Engine() : RecogEngineBase(g_PluginTraits) {
   AddDocumentAttribute("subscription-key-file", &m_SubscriptionKeyFile);
   // Read by the streaming recognition settings and the service endpoint manager.
   AddElementLoader("ws-streaming-recognition", AcceptElement);

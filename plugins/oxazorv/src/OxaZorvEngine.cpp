@@ -5,7 +5,7 @@
 
 namespace ZORV {
 
-Engine::Engine() : RecogEngineBase(GetPluginTraits()) {
+Engine::Engine() : RecogEngineBase(g_PluginTraits) {
   AddDocumentAttribute("gapp-credentials-file", &m_CredentialsFile);
   AddDocumentAttribute("ssl-roots-file", &m_SslRootsFile);
   // Read by the streaming recognition settings.

@@ -15,7 +15,7 @@
 namespace OXA_NS {
 
 static const CodecEntry g_Codecs[] = {{"LPCM", MPF_SAMPLE_RATE_8000 | MPF_SAMPLE_RATE_16000}};
-static const PluginTraits g_Traits = {"TEST",
+const PluginTraits g_PluginTraits = {"TEST",
                                       "test",
                                       "TEST-PLUGIN",
                                       "TEST Plugin Version [0.0.0] Date [2022-01-01]",
@@ -27,10 +27,6 @@ static const PluginTraits g_Traits = {"TEST",
                                       g_Codecs,
                                       1};
 
-const PluginTraits& GetPluginTraits() {
-  return g_Traits;
-}
-
 class TestChannel : public ChannelBase {
  public:
   using ChannelBase::ChannelBase;
@@ -38,7 +34,7 @@ class TestChannel : public ChannelBase {
 
 class TestEngine : public EngineBase {
  public:
-  TestEngine() : EngineBase(g_Traits) {
+  TestEngine() : EngineBase(g_PluginTraits) {
     AddDocumentAttribute("credentials-file", &m_CredentialsFile);
     AddElementLoader("later-settings", AcceptElement);
   }

@@ -18,7 +18,7 @@
 namespace OXA_NS {
 
 static const CodecEntry g_Codecs[] = {{"LPCM", MPF_SAMPLE_RATE_8000 | MPF_SAMPLE_RATE_16000}};
-static const PluginTraits g_Traits = {"RTEST",
+const PluginTraits g_PluginTraits = {"RTEST",
                                       "rtest",
                                       "RTEST-PLUGIN",
                                       "RTEST Plugin Version [0.0.0] Date [2022-01-01]",
@@ -29,10 +29,6 @@ static const PluginTraits g_Traits = {"RTEST",
                                       STREAM_DIRECTION_SEND,
                                       g_Codecs,
                                       1};
-
-const PluginTraits& GetPluginTraits() {
-  return g_Traits;
-}
 
 // Records what the event thread hands to the channel.
 class RecordingChannel : public RecogChannelBase {
@@ -87,7 +83,7 @@ class RecordingChannel : public RecogChannelBase {
 
 class TestRecogEngine : public RecogEngineBase {
  public:
-  TestRecogEngine() : RecogEngineBase(g_Traits) {}
+  TestRecogEngine() : RecogEngineBase(g_PluginTraits) {}
   ChannelBase* CreateChannelObject() override { return new RecordingChannel(this); }
 };
 

@@ -30,7 +30,7 @@ FuzzLayout* CreateLayout() {
   for (const char* dir : {"/conf", "/data", "/var", "/var/status"})
     mkdir((root + dir).c_str(), 0755);
   layout->m_pLayout = apt_default_dir_layout_create(root.c_str(), layout->m_pPool);
-  layout->m_ConfPath = root + "/conf/" + OXA_NS::GetPluginTraits().m_ConfigFile;
+  layout->m_ConfPath = root + "/conf/" + OXA_NS::g_PluginTraits.m_ConfigFile;
   return layout;
 }
 
@@ -44,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   apr_pool_t* pool = nullptr;
   apr_pool_create(&pool, layout->m_pPool);
-  const OXA_NS::PluginTraits& traits = OXA_NS::GetPluginTraits();
+  const OXA_NS::PluginTraits& traits = OXA_NS::g_PluginTraits;
   OXA_NS::EngineBase* engine = OXA_NS::CreateEngineObject();
   engine->LoadConfig(traits.m_ConfigFile, traits.m_ConfigRoot, layout->m_pLayout, pool);
   delete engine;
