@@ -408,6 +408,21 @@ TEST_F(SdiDetectorTest, ExternalStartWithoutConfirmation) {
   }
 }
 
+TEST_F(SdiDetectorTest, NoReportAfterTheOneThatEndedTheDetection) {
+  // Unconfirmed external start: the no-input timer still runs while the VAD hears speech, and
+  // here it would expire in the very frame that ends the speech (frame 141).
+  SdiHarness h;
+  mpf_sdi_speech_start_mode_set(h.det, 1);
+  mpf_sdi_noinput_timeout_set(h.det, 1410);
+  h.Init();
+  h.Frames(kVoice, 40);
+  h.Frames(kNoVoice, 200);
+  ASSERT_NE(nullptr, h.Ending());
+  EXPECT_EQ(SdiEvent::kSpeech, h.Ending()->kind);
+  EXPECT_EQ(141u, h.Ending()->frame);
+  EXPECT_EQ(0u, h.Count(SdiEvent::kNoInput));
+}
+
 TEST_F(SdiDetectorTest, SpeechFlagWithInternalStartChangesNothing) {
   SdiHarness h;
   h.Init();
