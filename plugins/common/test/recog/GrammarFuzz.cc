@@ -4,7 +4,8 @@
 #include "recog/OxaGrammar.h"
 #include "recog/OxaNlsml.h"
 
-#include <apr_general.h>
+#include "FuzzSupport.h"
+
 
 #include <cstdint>
 #include <cstdlib>
@@ -22,16 +23,6 @@ class NoHandler : public GrammarTable::Handler {
  public:
   void OnDtmfLength(const DtmfContext&) override {}
 };
-
-apr_pool_t* RootPool() {
-  static apr_pool_t* pool = [] {
-    apr_initialize();
-    apr_pool_t* created = nullptr;
-    apr_pool_create(&created, nullptr);
-    return created;
-  }();
-  return pool;
-}
 
 mrcp_message_t* Request(mrcp_method_id method, const char* contentType, bool withId, const std::string& body,
                         apr_pool_t* pool) {
@@ -62,7 +53,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string body(reinterpret_cast<const char*>(data + 1), size - 1);
 
   apr_pool_t* pool = nullptr;
-  apr_pool_create(&pool, RootPool());
+  apr_pool_create(&pool, RecogFuzz::RootPool());
 
   SpeechContextMap contexts;
   SpeechContext* configured = new SpeechContext();
@@ -84,13 +75,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     table.SetActiveGrammar(Request(RECOGNIZER_RECOGNIZE, contentType, withId, body, pool));
     table.SetActiveGrammarList("session:g1\n" + body, selector & 128);
 
-    // Whatever got active must compose.
+    // Whatever got active composes into well-formed NLSML.
     RecogResultList results(1);
     results.front().m_Alternatives.push_back(RecogAlternative{body.substr(0, 64), "", 0.5f});
     mrcp_recog_completion_cause_e cause = RECOGNIZER_COMPLETION_CAUSE_UNKNOWN;
     std::string type, nlsml;
-    ComposeSpeechResult(results, 0.0f, NlsmlSettings(), table.GetActiveSpeechGrammar(), cause, type, nlsml);
-    ComposeDtmfResult(body.substr(0, 16), NlsmlSettings(), table.GetActiveDtmfGrammar(), cause, type, nlsml);
+    if (ComposeSpeechResult(results, 0.0f, NlsmlSettings(), table.GetActiveSpeechGrammar(), cause, type, nlsml))
+      RecogFuzz::CheckXml(nlsml);
+    if (ComposeDtmfResult(body.substr(0, 16), NlsmlSettings(), table.GetActiveDtmfGrammar(), cause, type, nlsml))
+      RecogFuzz::CheckXml(nlsml);
 
     if (apr_xml_doc* doc = table.ParseXmlDocument(body.data(), body.size(), pool)) {
       LoadSpeechContexts(doc->root, contexts);

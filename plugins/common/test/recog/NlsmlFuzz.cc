@@ -3,7 +3,8 @@
 #include "recog/OxaNlsml.h"
 #include "recog/OxaRdrManager.h"
 
-#include <apr_general.h>
+#include "FuzzSupport.h"
+
 #include <apr_xml.h>
 #include <rapidjson/document.h>
 
@@ -22,30 +23,6 @@ apt_log_source_t* ZORV_PLUGIN = nullptr;
 using namespace OXA_NS;
 
 namespace {
-
-apr_pool_t* RootPool() {
-  static apr_pool_t* pool = [] {
-    apr_initialize();
-    apr_pool_t* created = nullptr;
-    apr_pool_create(&created, nullptr);
-    return created;
-  }();
-  return pool;
-}
-
-void CheckXml(const std::string& text) {
-  if (text.empty()) return;
-  apr_pool_t* pool = nullptr;
-  apr_pool_create(&pool, RootPool());
-  apr_xml_parser* parser = apr_xml_parser_create(pool);
-  apr_xml_doc* doc = nullptr;
-  if (apr_xml_parser_feed(parser, text.data(), text.size()) != APR_SUCCESS ||
-      apr_xml_parser_done(parser, &doc) != APR_SUCCESS || !doc || !doc->root) {
-    fprintf(stderr, "not well-formed:\n%s\n", text.c_str());
-    abort();
-  }
-  apr_pool_destroy(pool);
-}
 
 void CheckJson(const std::string& text) {
   rapidjson::Document document;
@@ -111,8 +88,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   mrcp_recog_completion_cause_e cause = RECOGNIZER_COMPLETION_CAUSE_UNKNOWN;
   std::string contentType, body;
-  if (ComposeSpeechResult(results, threshold, settings, &grammar, cause, contentType, body)) CheckXml(body);
-  if (ComposeDtmfResult(pieces.front(), settings, &grammar, cause, contentType, body)) CheckXml(body);
+  if (ComposeSpeechResult(results, threshold, settings, &grammar, cause, contentType, body))
+    RecogFuzz::CheckXml(body);
+  if (ComposeDtmfResult(pieces.front(), settings, &grammar, cause, contentType, body)) RecogFuzz::CheckXml(body);
 
   RdrManager::RecognitionDetails details;
   details.m_Layout = (shape & 64) ? RdrManager::LayoutWebSocket : RdrManager::LayoutGrpc;
