@@ -461,6 +461,8 @@ bool Channel::SendRequest(mrcp_message_t *request, WireMessage *sent, std::strin
   apt_string_set(&request->channel_id.resource_name, mrcp_resource_name_get(Resource()));
   WireMessage wire;
   if (!MakeWireMessage(request, &wire)) return SetError(error, "the request cannot be written");
+  apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_DEBUG, "Send %s %" APR_SIZE_T_FMT " <%s>", wire.name.c_str(), id,
+          m_Id.c_str());
   {
     std::lock_guard<std::mutex> lock(m_ObserverMutex);
     if (m_Observer) m_Observer->OnChannelRequest(*this, wire);
@@ -737,6 +739,9 @@ apt_bool_t Channel::OnMessage(mrcp_engine_channel_t *handle, mrcp_message_t *mes
             channel->m_Id.c_str());
     return FALSE;
   }
+  apt_log(HostLog(), APT_LOG_MARK, APT_PRIO_DEBUG, "Receive %s %s %" APR_SIZE_T_FMT " <%s>",
+          wire.type == MRCP_MESSAGE_TYPE_RESPONSE ? "response to" : "event", wire.name.c_str(), wire.request_id,
+          channel->m_Id.c_str());
   channel->Deliver(std::move(wire));
   return TRUE;
 }
