@@ -63,13 +63,8 @@ void BM_SdiProcess(benchmark::State& state) {
   mpf_sdi_params_t params;
   mpf_sdi_params_init(&params);
   params.input_timeout = 1000000000;
-  mpf_sdi_event_handlers_t handlers;
-  mpf_sdi_event_handlers_init(&handlers);
-  handlers.on_noinput = OnNoinput;
-  handlers.on_stop_complete = OnStopComplete;
-  handlers.on_start_of_input = OnStartOfInput;
-  handlers.on_speech_input = OnSpeechInput;
-  handlers.on_dtmf_input = OnDtmfInput;
+  const mpf_sdi_event_handlers_t handlers = {OnNoinput,     OnStopComplete, OnStartOfInput,
+                                             OnSpeechInput, OnDtmfInput,    nullptr};
   Sink sink;
   mpf_sdi_detector_t* detector = mpf_sdi_detector_create("bench", &handlers, &sink, &params, pool);
   mpf_sdi_init(detector, MPF_SDI_MODE_SPEECH, static_cast<apr_uint16_t>(rate), 10, FALSE, FALSE);

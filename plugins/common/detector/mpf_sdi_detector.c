@@ -213,40 +213,19 @@ void mpf_sdi_params_set(mpf_sdi_detector_t *d, const mpf_sdi_params_t *params)
   SDI_LOCKED(d, d->params = copy);
 }
 
-void mpf_sdi_noinput_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.noinput_timeout = timeout);
-}
+#define SDI_TIMEOUT_SETTER(function, field)                \
+  void function(mpf_sdi_detector_t *d, apr_size_t timeout) \
+  {                                                        \
+    SDI_LOCKED(d, d->params.field = timeout);              \
+  }
 
-void mpf_sdi_input_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.input_timeout = timeout);
-}
-
-void mpf_sdi_speech_start_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.speech_start_timeout = timeout);
-}
-
-void mpf_sdi_speech_complete_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.speech_complete_timeout = timeout);
-}
-
-void mpf_sdi_speech_incomplete_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.speech_incomplete_timeout = timeout);
-}
-
-void mpf_sdi_dtmf_interdigit_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.dtmf_interdigit_timeout = timeout);
-}
-
-void mpf_sdi_dtmf_term_timeout_set(mpf_sdi_detector_t *d, apr_size_t timeout)
-{
-  SDI_LOCKED(d, d->params.dtmf_term_timeout = timeout);
-}
+SDI_TIMEOUT_SETTER(mpf_sdi_noinput_timeout_set, noinput_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_input_timeout_set, input_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_speech_start_timeout_set, speech_start_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_speech_complete_timeout_set, speech_complete_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_speech_incomplete_timeout_set, speech_incomplete_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_dtmf_interdigit_timeout_set, dtmf_interdigit_timeout)
+SDI_TIMEOUT_SETTER(mpf_sdi_dtmf_term_timeout_set, dtmf_term_timeout)
 
 void mpf_sdi_dtmf_term_char_set(mpf_sdi_detector_t *d, char term_char)
 {

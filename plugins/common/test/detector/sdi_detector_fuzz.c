@@ -181,14 +181,9 @@ int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
   if (apr_pool_create(&pool, NULL) != APR_SUCCESS)
     return 0;
 
-  mpf_sdi_event_handlers_t handlers;
-  mpf_sdi_event_handlers_init(&handlers);
-  handlers.on_noinput = on_noinput;
-  handlers.on_stop_complete = on_stop_complete;
-  handlers.on_start_of_input = on_start_of_input;
-  handlers.on_speech_input = on_speech_input;
-  handlers.on_dtmf_input = on_dtmf_input;
-  handlers.on_dtmf_digit = next(&in) & 1 ? on_dtmf_digit : NULL;
+  const mpf_sdi_event_handlers_t handlers = {on_noinput,      on_stop_complete, on_start_of_input,
+                                             on_speech_input, on_dtmf_input,
+                                             next(&in) & 1 ? on_dtmf_digit : NULL};
   mpf_sdi_params_t params;
   params_from(&in, &params);
   fuzz_state_t state = {0, 0, 0, 0};

@@ -31,51 +31,41 @@ class SdiParamsTest : public ::testing::Test {
   apr_pool_t* pool_ = nullptr;
 };
 
+// Field by field, so that a failure names the field.
+void ExpectParams(const mpf_sdi_params_t& want, const mpf_sdi_params_t& got) {
+#define SDI_EXPECT_FIELD(field) EXPECT_EQ(want.field, got.field) << #field
+  SDI_EXPECT_FIELD(input_mode);
+  SDI_EXPECT_FIELD(vad_mode);
+  SDI_EXPECT_FIELD(speech_start_timeout);
+  SDI_EXPECT_FIELD(speech_complete_timeout);
+  SDI_EXPECT_FIELD(speech_incomplete_timeout);
+  SDI_EXPECT_FIELD(noinput_timeout);
+  SDI_EXPECT_FIELD(input_timeout);
+  SDI_EXPECT_FIELD(dtmf_interdigit_timeout);
+  SDI_EXPECT_FIELD(dtmf_term_timeout);
+  SDI_EXPECT_FIELD(dtmf_term_char);
+  SDI_EXPECT_FIELD(dtmf_length);
+  SDI_EXPECT_FIELD(dtmf_min_length);
+  SDI_EXPECT_FIELD(dtmf_max_length);
+  SDI_EXPECT_FIELD(normalize_input);
+  SDI_EXPECT_FIELD(speech_leading_silence);
+  SDI_EXPECT_FIELD(speech_trailing_silence);
+  SDI_EXPECT_FIELD(speech_output_period);
+#undef SDI_EXPECT_FIELD
+}
+
 TEST_F(SdiParamsTest, Defaults) {
-  mpf_sdi_params_t p = Load("");
-  EXPECT_EQ(MPF_SDI_MODE_BOTH, p.input_mode);
-  EXPECT_EQ(2u, p.vad_mode);
-  EXPECT_EQ(300u, p.speech_start_timeout);
-  EXPECT_EQ(1000u, p.speech_complete_timeout);
-  EXPECT_EQ(3000u, p.speech_incomplete_timeout);
-  EXPECT_EQ(10000u, p.noinput_timeout);
-  EXPECT_EQ(20000u, p.input_timeout);
-  EXPECT_EQ(5000u, p.dtmf_interdigit_timeout);
-  EXPECT_EQ(5000u, p.dtmf_term_timeout);
-  EXPECT_EQ(0, p.dtmf_term_char);
-  EXPECT_EQ(0u, p.dtmf_length);
-  EXPECT_EQ(0u, p.dtmf_min_length);
-  EXPECT_EQ(0u, p.dtmf_max_length);
-  EXPECT_TRUE(p.normalize_input);
-  EXPECT_EQ(50u, p.speech_leading_silence);
-  EXPECT_EQ(50u, p.speech_trailing_silence);
-  EXPECT_EQ(80u, p.speech_output_period);
+  ExpectParams({MPF_SDI_MODE_BOTH, 2, 300, 1000, 3000, 10000, 20000, 5000, 5000, 0, 0, 0, 0, TRUE, 50, 50, 80},
+               Load(""));
 }
 
 TEST_F(SdiParamsTest, EveryAttribute) {
-  mpf_sdi_params_t p = Load(
-      "input-mode='speech' vad-mode='3' speech-start-timeout='250' speech-complete-timeout='800' "
-      "speech-incomplete-timeout='2500' noinput-timeout='7000' input-timeout='15000' dtmf-interdigit-timeout='4000' "
-      "dtmf-term-timeout='3000' dtmf-term-char='#' dtmf-length='4' dtmf-min-length='2' dtmf-max-length='6' "
-      "normalize-input='false' speech-leading-silence='100' speech-trailing-silence='200' "
-      "speech-output-period='40'");
-  EXPECT_EQ(MPF_SDI_MODE_SPEECH, p.input_mode);
-  EXPECT_EQ(3u, p.vad_mode);
-  EXPECT_EQ(250u, p.speech_start_timeout);
-  EXPECT_EQ(800u, p.speech_complete_timeout);
-  EXPECT_EQ(2500u, p.speech_incomplete_timeout);
-  EXPECT_EQ(7000u, p.noinput_timeout);
-  EXPECT_EQ(15000u, p.input_timeout);
-  EXPECT_EQ(4000u, p.dtmf_interdigit_timeout);
-  EXPECT_EQ(3000u, p.dtmf_term_timeout);
-  EXPECT_EQ('#', p.dtmf_term_char);
-  EXPECT_EQ(4u, p.dtmf_length);
-  EXPECT_EQ(2u, p.dtmf_min_length);
-  EXPECT_EQ(6u, p.dtmf_max_length);
-  EXPECT_FALSE(p.normalize_input);
-  EXPECT_EQ(100u, p.speech_leading_silence);
-  EXPECT_EQ(200u, p.speech_trailing_silence);
-  EXPECT_EQ(40u, p.speech_output_period);
+  ExpectParams({MPF_SDI_MODE_SPEECH, 3, 250, 800, 2500, 7000, 15000, 4000, 3000, '#', 4, 2, 6, FALSE, 100, 200, 40},
+               Load("input-mode='speech' vad-mode='3' speech-start-timeout='250' speech-complete-timeout='800' "
+                    "speech-incomplete-timeout='2500' noinput-timeout='7000' input-timeout='15000' "
+                    "dtmf-interdigit-timeout='4000' dtmf-term-timeout='3000' dtmf-term-char='#' dtmf-length='4' "
+                    "dtmf-min-length='2' dtmf-max-length='6' normalize-input='false' speech-leading-silence='100' "
+                    "speech-trailing-silence='200' speech-output-period='40'"));
 }
 
 TEST_F(SdiParamsTest, ValueRules) {

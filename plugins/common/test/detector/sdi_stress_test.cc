@@ -103,13 +103,8 @@ class SdiStressTest : public ::testing::Test {
     params.noinput_timeout = 400;
     params.input_timeout = 1500;
     params.dtmf_interdigit_timeout = 200;
-    mpf_sdi_event_handlers_t handlers;
-    mpf_sdi_event_handlers_init(&handlers);
-    handlers.on_noinput = OnNoinput;
-    handlers.on_stop_complete = OnStopComplete;
-    handlers.on_start_of_input = OnStartOfInput;
-    handlers.on_speech_input = OnSpeechInput;
-    handlers.on_dtmf_input = OnDtmfInput;
+    const mpf_sdi_event_handlers_t handlers = {OnNoinput,     OnStopComplete, OnStartOfInput,
+                                               OnSpeechInput, OnDtmfInput,    nullptr};
     detector_ = mpf_sdi_detector_create("stress", &handlers, this, &params, pool_);
     ASSERT_NE(nullptr, detector_);
     media_ = std::thread(FeedFrames, detector_, std::cref(done_));
