@@ -1,11 +1,12 @@
 #include "OxaGrammar.h"
 
-#include "OxaLog.h"
-#include "engine/OxaConfigUtils.h"
+#include <strings.h>
 
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
+
+#include "OxaLog.h"
+#include "engine/OxaConfigUtils.h"
 
 namespace OXA_NS {
 
@@ -96,8 +97,8 @@ std::string GrammarRef::GetReference() const {
   return m_RefType == RefSession ? kSessionScheme + m_Id : kBuiltinScheme + m_Prefix + m_Name;
 }
 
-bool GrammarRef::ReadBuiltinGrammar(const std::string& text, Category& category, std::string& prefix,
-                                    std::string& name, ParamMap& parameters, char separator) {
+bool GrammarRef::ReadBuiltinGrammar(const std::string& text, Category& category, std::string& prefix, std::string& name,
+                                    ParamMap& parameters, char separator) {
   static const struct {
     const char* prefix;
     Category category;
@@ -200,8 +201,7 @@ void GrammarRef::LoadSrgsMetaTags(const apr_xml_elem* root, const std::string& t
       else if (NameIs(attr->name, "content"))
         content = attr->value;
     }
-    if (name)
-      LoadSrgsMetaTag(name, content, transcriptionGrammar, loadRules, scope, speechComplete, speechCompleteSet);
+    if (name) LoadSrgsMetaTag(name, content, transcriptionGrammar, loadRules, scope, speechComplete, speechCompleteSet);
   }
 }
 
@@ -345,6 +345,11 @@ apr_xml_doc* GrammarTable::ParseXmlDocument(const char* body, apr_size_t length,
   return doc;
 }
 
+apr_xml_doc* GrammarTable::ParseRequestBody(const mrcp_message_t* request, const char* kind, const std::string& id) {
+  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Parse %s [%s] <%s@%s>", kind, id.c_str(), m_ChannelId.c_str(), m_ShortName);
+  return ParseXmlDocument(request->body.buf, request->body.length, request->pool);
+}
+
 bool GrammarTable::DefineGrammar(const mrcp_message_t* request, mrcp_message_t* response) {
   const mrcp_generic_header_t* header = mrcp_generic_header_get(request);
   mrcp_status_code_e status = MRCP_STATUS_CODE_SUCCESS;
@@ -416,15 +421,13 @@ mrcp_status_code_e GrammarTable::DefineGrammarList(const std::string& id, const 
 }
 
 mrcp_status_code_e GrammarTable::DefineSrgsGrammar(const mrcp_message_t* request, const std::string& id) {
-  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Parse SRGS Grammar [%s] <%s@%s>", id.c_str(), m_ChannelId.c_str(),
-          m_ShortName);
-  apr_xml_doc* doc = ParseXmlDocument(request->body.buf, request->body.length, request->pool);
+  apr_xml_doc* doc = ParseRequestBody(request, "SRGS Grammar", id);
   if (!doc) return MRCP_STATUS_CODE_UNSUPPORTED_PARAM_VALUE;
   GrammarRef* grammar = new GrammarRef();
   grammar->m_Id = id;
   static const SpeechContextMap kNoContexts;
-  if (!grammar->LoadSrgsGrammar(doc->root, m_pContexts ? *m_pContexts : kNoContexts,
-                                m_Settings.m_TranscriptionGrammar, m_Settings.m_MatchSrgs)) {
+  if (!grammar->LoadSrgsGrammar(doc->root, m_pContexts ? *m_pContexts : kNoContexts, m_Settings.m_TranscriptionGrammar,
+                                m_Settings.m_MatchSrgs)) {
     delete grammar;
     return MRCP_STATUS_CODE_UNSUPPORTED_PARAM_VALUE;
   }
@@ -438,9 +441,7 @@ mrcp_status_code_e GrammarTable::DefineSrgsGrammar(const mrcp_message_t* request
 }
 
 mrcp_status_code_e GrammarTable::DefineSpeechContext(const mrcp_message_t* request, const std::string& id) {
-  apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Parse Speech Context [%s] <%s@%s>", id.c_str(), m_ChannelId.c_str(),
-          m_ShortName);
-  apr_xml_doc* doc = ParseXmlDocument(request->body.buf, request->body.length, request->pool);
+  apr_xml_doc* doc = ParseRequestBody(request, "Speech Context", id);
   if (!doc) return MRCP_STATUS_CODE_UNSUPPORTED_PARAM_VALUE;
   if (strcmp(doc->root->name, "speech-context") != 0) {
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unexpected XML root element <%s> <%s@%s>", doc->root->name,
@@ -497,8 +498,8 @@ mrcp_status_code_e GrammarTable::SetActiveGrammar(const mrcp_message_t* request)
   if (contentType == "text/grammar-ref-list") return SetActiveGrammarList(GetBody(request), true);
 
   const bool speechContext = (contentType == "application/xml");
-  const bool srgs = m_Settings.m_AcceptSrgs &&
-                    (contentType == "application/srgs+xml" || contentType == "application/grammar+xml");
+  const bool srgs =
+      m_Settings.m_AcceptSrgs && (contentType == "application/srgs+xml" || contentType == "application/grammar+xml");
   if (!speechContext && !srgs) {
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unsupported Content Type [%s] <%s@%s>", contentType.c_str(),
             m_ChannelId.c_str(), m_ShortName);
@@ -518,8 +519,8 @@ mrcp_status_code_e GrammarTable::SetActiveGrammar(const mrcp_message_t* request)
     return MRCP_STATUS_CODE_ILLEGAL_PARAM_VALUE;
   }
   if (!it->second) {
-    apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "NULL Session Speech Grammar [%s] <%s@%s>", id.c_str(),
-            m_ChannelId.c_str(), m_ShortName);
+    apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "NULL Session Speech Grammar [%s] <%s@%s>", id.c_str(), m_ChannelId.c_str(),
+            m_ShortName);
     return MRCP_STATUS_CODE_ILLEGAL_PARAM_VALUE;
   }
   return ActivateGrammar(it->second);
@@ -555,8 +556,8 @@ mrcp_status_code_e GrammarTable::SetActiveGrammarList(const std::string& body, b
       const std::string id = SkipSpaces(line, strlen(kSessionScheme));
       GrammarMap::const_iterator it = m_Grammars.find(id);
       if (it == m_Grammars.end()) {
-        apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "No Such Session Grammar [%s] <%s@%s>", id.c_str(),
-                m_ChannelId.c_str(), m_ShortName);
+        apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "No Such Session Grammar [%s] <%s@%s>", id.c_str(), m_ChannelId.c_str(),
+                m_ShortName);
         return goOn(MRCP_STATUS_CODE_ILLEGAL_PARAM_VALUE);
       }
       if (!it->second) {

@@ -3,17 +3,16 @@
 #ifndef OXA_GRAMMAR_H
 #define OXA_GRAMMAR_H
 
-#include "OxaNamespace.h"
-#include "OxaSpeechContext.h"
-
-#include <mrcphost/host_mrcp_message.h>
-
 #include <apr_pools.h>
 #include <apr_xml.h>
+#include <mrcphost/host_mrcp_message.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
+
+#include "OxaNamespace.h"
+#include "OxaSpeechContext.h"
 
 namespace OXA_NS {
 
@@ -33,10 +32,7 @@ class DtmfContext {
 
 class GrammarRef {
  public:
-  enum Category : int32_t {
-    CategorySpeech = 1,
-    CategoryDtmf = 2
-  };
+  enum Category : int32_t { CategorySpeech = 1, CategoryDtmf = 2 };
   enum RefType : int32_t {
     RefBuiltin = 1,  // a builtin URI named in RECOGNIZE
     RefSession = 2   // defined under a Content-Id
@@ -51,8 +47,8 @@ class GrammarRef {
   // letter case; stored in lower case), the name (leading spaces skipped) and optionally '?'
   // and key=value pairs split by separator (a key without value gets an empty value; for a
   // repeated key the first counts). False for an unknown prefix or an empty name.
-  static bool ReadBuiltinGrammar(const std::string& text, Category& category, std::string& prefix,
-                                 std::string& name, ParamMap& parameters, char separator);
+  static bool ReadBuiltinGrammar(const std::string& text, Category& category, std::string& prefix, std::string& name,
+                                 ParamMap& parameters, char separator);
   // A grammar-ref-list entry: leading '<' skipped, cut at the first '>' (weights dropped).
   static std::string UnquoteGrammarUri(const std::string& line);
 
@@ -62,8 +58,8 @@ class GrammarRef {
   // The meta tags of the grammar; loadRules turns false for a builtin scope.
   void LoadSrgsMetaTags(const apr_xml_elem* root, const std::string& transcriptionGrammar, bool& loadRules,
                         SpeechContext::Scope& scope, bool& speechComplete, bool& speechCompleteSet);
-  void LoadSrgsMetaTag(const char* name, const char* content, const std::string& transcriptionGrammar,
-                       bool& loadRules, SpeechContext::Scope& scope, bool& speechComplete, bool& speechCompleteSet);
+  void LoadSrgsMetaTag(const char* name, const char* content, const std::string& transcriptionGrammar, bool& loadRules,
+                       SpeechContext::Scope& scope, bool& speechComplete, bool& speechCompleteSet);
   // A new context owned by this grammar.
   SpeechContext* CreateSpeechContext(const std::string& id, const std::string& language, SpeechContext::Scope scope,
                                      bool speechComplete);
@@ -151,6 +147,8 @@ class GrammarTable {
 
   // Replaces a grammar of the same id, logging with the given kind ("Speech Grammar", ...).
   void InsertGrammar(GrammarRef* grammar, const char* kind);
+  // Logs "Parse <kind> [id]" and parses the request's body.
+  apr_xml_doc* ParseRequestBody(const mrcp_message_t* request, const char* kind, const std::string& id);
   // Deletes the grammar of that id; an active one stops being active.
   bool RemoveGrammar(const std::string& id);
   // Logs the warning when a grammar of that category is active already.

@@ -1,12 +1,12 @@
 #include "OxaNlsml.h"
 
-#include "OxaRecogText.h"
-
 #include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+
+#include "OxaRecogText.h"
 
 namespace OXA_NS {
 
@@ -21,7 +21,8 @@ namespace {
 
 class NlsmlWriter {
  public:
-  explicit NlsmlWriter(const NlsmlSettings& settings) : m_Settings(settings), m_Indent(std::max(settings.m_Indent, 0)) {}
+  explicit NlsmlWriter(const NlsmlSettings& settings)
+      : m_Settings(settings), m_Indent(std::max(settings.m_Indent, 0)) {}
 
   void Indent(int levels) { m_Stream << std::string(static_cast<size_t>(levels * m_Indent), ' '); }
   void LineBreak() {
@@ -123,9 +124,10 @@ std::string FormatConfidence(float confidence, const NlsmlSettings& settings) {
   if (settings.m_Mrcpv1Confidence) {
     const float percent = confidence * 100.0f;
     long value = 0;
-    if (std::isfinite(percent)) value = percent >= static_cast<float>(LONG_MAX) ? LONG_MAX
-                                        : percent <= static_cast<float>(LONG_MIN) ? LONG_MIN
-                                                                                   : static_cast<long>(percent);
+    if (std::isfinite(percent))
+      value = percent >= static_cast<float>(LONG_MAX)   ? LONG_MAX
+              : percent <= static_cast<float>(LONG_MIN) ? LONG_MIN
+                                                        : static_cast<long>(percent);
     snprintf(text, sizeof(text), "%ld", value);
   } else {
     const int precision = std::min(std::max(settings.m_ConfidencePrecision, 0), 17);

@@ -2,13 +2,13 @@
 #ifndef OXA_NLSML_H
 #define OXA_NLSML_H
 
-#include "OxaNamespace.h"
-#include "OxaGrammar.h"
-#include "OxaRecogResult.h"
-
 #include <mrcphost/host_mrcp_message.h>
 
 #include <string>
+
+#include "OxaGrammar.h"
+#include "OxaNamespace.h"
+#include "OxaRecogResult.h"
 
 namespace OXA_NS {
 
@@ -16,8 +16,8 @@ extern const char* const NLSML_CONTENT_TYPE;  // "application/x-nlsml"
 
 enum TagFormat {
   TagFormatDefault = 0,
-  TagFormatSemanticsXml = 1,   // the service's result message as XML inside the instance
-  TagFormatSemanticsJson = 2   // ... as escaped JSON
+  TagFormatSemanticsXml = 1,  // the service's result message as XML inside the instance
+  TagFormatSemanticsJson = 2  // ... as escaped JSON
 };
 
 // The request settings the composition reads.

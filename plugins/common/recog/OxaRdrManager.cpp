@@ -1,17 +1,16 @@
 #include "OxaRdrManager.h"
 
-#include "OxaLog.h"
-#include "OxaRecogText.h"
-#include "engine/OxaConfigUtils.h"
-
-#include <rapidjson/document.h>
-
 #include <apr_file_io.h>
+#include <rapidjson/document.h>
 
 #include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <vector>
+
+#include "OxaLog.h"
+#include "OxaRecogText.h"
+#include "engine/OxaConfigUtils.h"
 
 namespace OXA_NS {
 
@@ -164,7 +163,8 @@ std::string RdrManager::RecognitionDetails::ComposeRecord() const {
     input.push_back(Member(2, "type", String(type)));
     if (happened(m_StartOfInputTime)) input.push_back(Member(2, "start-of-input-ts", since(m_StartOfInputTime)));
     if (happened(m_EndOfInputTime)) input.push_back(Member(2, "end-of-input-ts", since(m_EndOfInputTime)));
-    input.push_back(Member(2, "end-of-input-cause", String(mpf_sdi_completion_cause_str(m_InputStats.completion_cause))));
+    input.push_back(
+        Member(2, "end-of-input-cause", String(mpf_sdi_completion_cause_str(m_InputStats.completion_cause))));
     if (m_InputType == MPF_SDI_MODE_SPEECH) {
       input.push_back(Member(2, "duration", Millis(static_cast<int64_t>(m_InputStats.input_duration))));
       input.push_back(Member(2, "size", Bytes(m_InputStats.output_size)));
@@ -182,8 +182,7 @@ std::string RdrManager::RecognitionDetails::ComposeRecord() const {
       service.push_back(Member(2, "sent", Bytes(m_BytesSent)));
       record.push_back(Block(1, "gRPC", '{', service, '}'));
     } else {
-      if (happened(m_ConnectStartTime))
-        service.push_back(Member(2, "connection-start-ts", since(m_ConnectStartTime)));
+      if (happened(m_ConnectStartTime)) service.push_back(Member(2, "connection-start-ts", since(m_ConnectStartTime)));
       if (happened(m_ConnectCompleteTime))
         service.push_back(Member(2, "connection-complete-ts", since(m_ConnectCompleteTime)));
       service.push_back(Member(2, "speech-start-ts", since(m_StreamingStartTime)));
@@ -217,8 +216,8 @@ std::string RdrManager::RecognitionDetails::ComposeRecord() const {
   if (m_Layout == LayoutGrpc && !m_DtmfDigits.empty()) record.push_back(Member(1, "dtmfs", String(m_DtmfDigits)));
 
   const apt_str_t* cause = mrcp_recog_completion_cause_get(m_CompletionCause, m_MrcpVersion);
-  record.push_back(Member(1, "completion-cause", String(cause && cause->buf ? std::string(cause->buf, cause->length)
-                                                                            : std::string())));
+  record.push_back(Member(1, "completion-cause",
+                          String(cause && cause->buf ? std::string(cause->buf, cause->length) : std::string())));
   record.push_back(Member(1, "completion-ts", since(m_CompletionTime)));
 
   return "{" + Key("recog-details-record") + "{\n" + Join(record) + "}}\n";

@@ -3,15 +3,15 @@
 #ifndef OXA_RDR_MANAGER_H
 #define OXA_RDR_MANAGER_H
 
-#include "OxaNamespace.h"
-#include "OxaRecogFiles.h"
-#include "OxaRecogResult.h"
-#include "detector/mpf_sdi_util.h"
-
 #include <apr_time.h>
 
 #include <cstdint>
 #include <string>
+
+#include "OxaNamespace.h"
+#include "OxaRecogFiles.h"
+#include "OxaRecogResult.h"
+#include "detector/mpf_sdi_util.h"
 
 namespace OXA_NS {
 
@@ -104,8 +104,8 @@ class RdrManager : private detail::RdrLogFacilityHolder, public Trelka::FileMana
   bool GetSaveRecords() const { return m_SaveRecords; }
   bool GetUseLoggingTag() const { return m_UseLoggingTag; }
 
-  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId,
-                   const std::string& loggingTag, apr_pool_t* pool) const;
+  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId, const std::string& loggingTag,
+                   apr_pool_t* pool) const;
   bool ComposePath(std::string& path, const std::string& name, apr_pool_t* pool) const;
   // At completion: writes the record under name and registers the file with its completion time.
   bool SaveRecord(const RecognitionDetails& details, const std::string& name, apr_pool_t* pool);

@@ -1,13 +1,13 @@
 #include "OxaRecogFiles.h"
 
-#include "OxaLog.h"
-#include "engine/OxaConfigUtils.h"
-
 #include <apr_file_info.h>
+#include <strings.h>
 
 #include <cstdio>
 #include <cstdlib>
-#include <strings.h>
+
+#include "OxaLog.h"
+#include "engine/OxaConfigUtils.h"
 
 namespace OXA_NS {
 

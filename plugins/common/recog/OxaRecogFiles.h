@@ -3,17 +3,15 @@
 #ifndef OXA_RECOG_FILES_H
 #define OXA_RECOG_FILES_H
 
-#include "OxaNamespace.h"
-
+#include <apr_pools.h>
+#include <apr_xml.h>
+#include <mrcphost/host_mrcp_message.h>
 #include <trelka/TrelkaFileManager.h>
 #include <trelka/TrelkaLogFacility.h>
 
-#include <mrcphost/host_mrcp_message.h>
-
-#include <apr_pools.h>
-#include <apr_xml.h>
-
 #include <string>
+
+#include "OxaNamespace.h"
 
 namespace OXA_NS {
 
@@ -28,9 +26,9 @@ struct ManagedFolderSettings {
   void Apply(Trelka::FileManager& manager) const;
 
   bool m_PurgeExisting = false;
-  unsigned m_MaxFileAge = 60;  // minutes, 0: keep
+  unsigned m_MaxFileAge = 60;     // minutes, 0: keep
   unsigned m_MaxFileCount = 100;  // 0: no limit
-  std::string m_Folder;  // resolved against the var directory by the engine
+  std::string m_Folder;           // resolved against the var directory by the engine
   std::string m_FilePrefix;
   std::string m_FileExt;
   Trelka::LogLevel m_LogLevel = Trelka::LOG_LEVEL_NOTICE;

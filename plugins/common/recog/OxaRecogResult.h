@@ -3,13 +3,13 @@
 #ifndef OXA_RECOG_RESULT_H
 #define OXA_RECOG_RESULT_H
 
-#include "OxaNamespace.h"
-
 #include <list>
 #include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
+
+#include "OxaNamespace.h"
 
 namespace OXA_NS {
 

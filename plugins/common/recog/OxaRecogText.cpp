@@ -47,17 +47,26 @@ size_t Utf8SequenceLength(const unsigned char* p, size_t remaining, uint32_t& co
 // What replaces one character in XML text: null when it is kept as it is.
 const char* XmlReplacement(uint32_t codepoint) {
   switch (codepoint) {
-    case '<': return "&lt;";
-    case '>': return "&gt;";
-    case '&': return "&amp;";
-    case '"': return "&quot;";
-    case '\'': return "&apos;";
-    case '\n': return " ";
+    case '<':
+      return "&lt;";
+    case '>':
+      return "&gt;";
+    case '&':
+      return "&amp;";
+    case '"':
+      return "&quot;";
+    case '\'':
+      return "&apos;";
+    case '\n':
+      return " ";
     case '\t':
-    case '\r': return nullptr;
+    case '\r':
+      return nullptr;
     case 0xFFFE:
-    case 0xFFFF: return " ";
-    default: return codepoint < 0x20 ? " " : nullptr;
+    case 0xFFFF:
+      return " ";
+    default:
+      return codepoint < 0x20 ? " " : nullptr;
   }
 }
 
@@ -109,13 +118,27 @@ void AppendJsonString(std::string& out, const std::string& text) {
       continue;
     }
     switch (codepoint) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      case '\b':
+        out += "\\b";
+        break;
+      case '\f':
+        out += "\\f";
+        break;
       default:
         if (codepoint < 0x20) {
           char escape[8];

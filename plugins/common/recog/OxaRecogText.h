@@ -2,9 +2,9 @@
 #ifndef OXA_RECOG_TEXT_H
 #define OXA_RECOG_TEXT_H
 
-#include "OxaNamespace.h"
-
 #include <string>
+
+#include "OxaNamespace.h"
 
 namespace OXA_NS {
 

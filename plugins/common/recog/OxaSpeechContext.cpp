@@ -1,13 +1,14 @@
 #include "OxaSpeechContext.h"
 
-#include "OxaLog.h"
-#include "engine/OxaConfigUtils.h"
+#include <strings.h>
 
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
-#include <strings.h>
 #include <iterator>
+
+#include "OxaLog.h"
+#include "engine/OxaConfigUtils.h"
 
 namespace OXA_NS {
 
@@ -23,8 +24,7 @@ bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 
 }  // namespace
 
-SpeechContext::SpeechContext()
-    : m_Enable(true), m_Configured(false), m_SpeechComplete(false), m_Scope(ScopeHint) {}
+SpeechContext::SpeechContext() : m_Enable(true), m_Configured(false), m_SpeechComplete(false), m_Scope(ScopeHint) {}
 
 bool SpeechContext::Load(const apr_xml_elem* element) {
   m_Enable = true;
@@ -80,8 +80,7 @@ bool SpeechContext::LoadPhrases(const apr_xml_elem* element) {
     if (NameIs(child->name, "phrase"))
       LoadPhrase(child);
     else
-      apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown Element <%s> in Speech Context <%s>", child->name,
-              m_Id.c_str());
+      apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown Element <%s> in Speech Context <%s>", child->name, m_Id.c_str());
   }
   return true;
 }
@@ -117,8 +116,8 @@ bool SpeechContext::GetElementText(const apr_xml_elem* element, std::string& tex
 
 bool SpeechContext::AddPhrase(const std::string& phrase, const std::string& tag, float weight) {
   if (weight >= 0)
-    apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Add Phrase [%s] with Weight [%.2f] to Speech Context [%s]",
-            phrase.c_str(), weight, m_Id.c_str());
+    apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Add Phrase [%s] with Weight [%.2f] to Speech Context [%s]", phrase.c_str(),
+            weight, m_Id.c_str());
   else
     apt_log(OXA_LOG_MARK, APT_PRIO_DEBUG, "Add Phrase [%s] to Speech Context [%s]", phrase.c_str(), m_Id.c_str());
   return m_Phrases.insert(PhraseMap::value_type(ToLower(phrase), Value{phrase, tag, weight})).second;

@@ -2,23 +2,19 @@
 #ifndef OXA_SPEECH_CONTEXT_H
 #define OXA_SPEECH_CONTEXT_H
 
-#include "OxaNamespace.h"
-
 #include <apr_xml.h>
 
 #include <cstdint>
 #include <map>
 #include <string>
 
+#include "OxaNamespace.h"
+
 namespace OXA_NS {
 
 class SpeechContext {
  public:
-  enum Scope : int32_t {
-    ScopeBuiltin = 0,
-    ScopeHint = 1,
-    ScopeStrict = 2
-  };
+  enum Scope : int32_t { ScopeBuiltin = 0, ScopeHint = 1, ScopeStrict = 2 };
 
   struct Value {
     std::string m_Phrase;  // as written

@@ -1,11 +1,11 @@
 #include "OxaUtteranceManager.h"
 
-#include "OxaLog.h"
-#include "engine/OxaConfigUtils.h"
-
 #include <apr_time.h>
 
 #include <cstring>
+
+#include "OxaLog.h"
+#include "engine/OxaConfigUtils.h"
 
 namespace OXA_NS {
 

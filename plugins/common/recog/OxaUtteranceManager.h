@@ -3,13 +3,13 @@
 #ifndef OXA_UTTERANCE_MANAGER_H
 #define OXA_UTTERANCE_MANAGER_H
 
-#include "OxaNamespace.h"
-#include "OxaRecogFiles.h"
-
 #include <apr_file_io.h>
 
 #include <cstdint>
 #include <string>
+
+#include "OxaNamespace.h"
+#include "OxaRecogFiles.h"
 
 namespace OXA_NS {
 
@@ -40,7 +40,7 @@ class UtteranceManager : private detail::UtteranceLogFacilityHolder, public Trel
     std::string m_Name;
     std::string m_Uri;
     apr_file_t* m_pFile = nullptr;  // null when closed
-    uint32_t m_DataLength = 0;       // audio bytes written so far
+    uint32_t m_DataLength = 0;      // audio bytes written so far
   };
 
   static const size_t WAVE_HEADER_SIZE = 44;
@@ -52,11 +52,11 @@ class UtteranceManager : private detail::UtteranceLogFacilityHolder, public Trel
   bool GetUseLoggingTag() const { return m_UseLoggingTag; }
 
   // "%s%s-%lu%s", or "%s%s-%lu-%s%s" with the logging tag when those are used.
-  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId,
-                   const std::string& loggingTag, apr_pool_t* pool) const;
+  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId, const std::string& loggingTag,
+                   apr_pool_t* pool) const;
   // The Azure recognizer's form, with the rate in whole kHz before the extension.
-  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId,
-                   const std::string& loggingTag, uint32_t samplingRate, apr_pool_t* pool) const;
+  bool ComposeName(std::string& name, const char* channelId, mrcp_request_id requestId, const std::string& loggingTag,
+                   uint32_t samplingRate, apr_pool_t* pool) const;
   bool ComposePath(std::string& path, const std::string& name, apr_pool_t* pool) const;
   bool ComposeUri(std::string& uri, const std::string& name, apr_pool_t* pool) const;
 

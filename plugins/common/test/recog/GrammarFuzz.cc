@@ -1,15 +1,13 @@
 // Arbitrary DEFINE-GRAMMAR and RECOGNIZE bodies through the grammar table, and arbitrary
 // documents through the configuration's speech-context loader. The first byte picks the
 // content type, the flags and whether a Content-Id is sent.
-#include "recog/OxaGrammar.h"
-#include "recog/OxaNlsml.h"
-
-#include "FuzzSupport.h"
-
-
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+
+#include "FuzzSupport.h"
+#include "recog/OxaGrammar.h"
+#include "recog/OxaNlsml.h"
 
 extern "C" {
 apt_log_source_t* ZORV_PLUGIN = nullptr;
@@ -44,9 +42,9 @@ mrcp_message_t* Request(mrcp_method_id method, const char* contentType, bool wit
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 1) return 0;
-  static const char* const kContentTypes[] = {"text/uri-list", "text/grammar-ref-list", "application/xml",
-                                              "application/srgs+xml", nullptr, "application/grammar+xml",
-                                              "text/uri-list", "application/xml"};
+  static const char* const kContentTypes[] = {
+      "text/uri-list", "text/grammar-ref-list",   "application/xml", "application/srgs+xml",
+      nullptr,         "application/grammar+xml", "text/uri-list",   "application/xml"};
   const uint8_t selector = data[0];
   const char* contentType = kContentTypes[selector & 7];
   const bool withId = !(selector & 8);

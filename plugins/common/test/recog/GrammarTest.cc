@@ -1,5 +1,5 @@
-#include "recog/OxaGrammar.h"
 #include "RecogTestSupport.h"
+#include "recog/OxaGrammar.h"
 
 using namespace OXA_NS;
 using RecogTest::LogCapture;
@@ -20,7 +20,12 @@ TEST(BuiltinGrammarTest, ReadBuiltinGrammar) {
       {"speech/transcribe", ';', true, GrammarRef::CategorySpeech, "speech/", "transcribe", {}},
       {"GRAMMAR/  yesno", ';', true, GrammarRef::CategorySpeech, "grammar/", "yesno", {}},
       {"dtmf/digits?length=4", ';', true, GrammarRef::CategoryDtmf, "dtmf/", "digits", {{"length", "4"}}},
-      {"Dtmf/digits?minlength=1;maxlength=8", ';', true, GrammarRef::CategoryDtmf, "dtmf/", "digits",
+      {"Dtmf/digits?minlength=1;maxlength=8",
+       ';',
+       true,
+       GrammarRef::CategoryDtmf,
+       "dtmf/",
+       "digits",
        {{"minlength", "1"}, {"maxlength", "8"}}},
       {"speech/t?a; b=2;;a=3;=x", ';', true, GrammarRef::CategorySpeech, "speech/", "t", {{"a", ""}, {"b", "2"}}},
       {"speech/t?a=1,b=2", ',', true, GrammarRef::CategorySpeech, "speech/", "t", {{"a", "1"}, {"b", "2"}}},
@@ -325,8 +330,10 @@ TEST_F(GrammarTest, ActiveGrammarStatusesAndMessages) {
        "none"},
       {true, "application/srgs+xml", "pin", "<grammar mode='dtmf'/>", 200, "Add DTMF Grammar [pin] <ch1@zorv>", "none",
        "session:pin"},
-      {true, "application/srgs+xml", "bad", "<grammar mode='voice' root='nothing'><meta name='scope' "
-       "content='builtin'/></grammar>", 409, "No Such Builtin Speech Grammar [nothing] ", "none", "none"},
+      {true, "application/srgs+xml", "bad",
+       "<grammar mode='voice' root='nothing'><meta name='scope' "
+       "content='builtin'/></grammar>",
+       409, "No Such Builtin Speech Grammar [nothing] ", "none", "none"},
   };
   for (const Case& c : cases) {
     Table(c.skip);

@@ -1,10 +1,5 @@
 // Arbitrary transcripts, tags and settings through the NLSML composition and the detail
 // record: no crash, the NLSML is always well-formed XML and the record always valid JSON.
-#include "recog/OxaNlsml.h"
-#include "recog/OxaRdrManager.h"
-
-#include "FuzzSupport.h"
-
 #include <apr_xml.h>
 #include <rapidjson/document.h>
 
@@ -15,6 +10,10 @@
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "FuzzSupport.h"
+#include "recog/OxaNlsml.h"
+#include "recog/OxaRdrManager.h"
 
 extern "C" {
 apt_log_source_t* ZORV_PLUGIN = nullptr;
@@ -88,8 +87,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   mrcp_recog_completion_cause_e cause = RECOGNIZER_COMPLETION_CAUSE_UNKNOWN;
   std::string contentType, body;
-  if (ComposeSpeechResult(results, threshold, settings, &grammar, cause, contentType, body))
-    RecogFuzz::CheckXml(body);
+  if (ComposeSpeechResult(results, threshold, settings, &grammar, cause, contentType, body)) RecogFuzz::CheckXml(body);
   if (ComposeDtmfResult(pieces.front(), settings, &grammar, cause, contentType, body)) RecogFuzz::CheckXml(body);
 
   RdrManager::RecognitionDetails details;

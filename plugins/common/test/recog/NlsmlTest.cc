@@ -1,6 +1,6 @@
+#include "RecogTestSupport.h"
 #include "recog/OxaNlsml.h"
 #include "recog/OxaRecogText.h"
-#include "RecogTestSupport.h"
 
 using namespace OXA_NS;
 
@@ -155,8 +155,8 @@ TEST_F(NlsmlTest, ConfidenceFormats) {
     int precision;
     const char* text;
   } cases[] = {
-      {0.946f, false, 2, "0.95"}, {0.946f, true, 2, "94"}, {0.5f, false, 2, "0.5"},  {1.0f, false, 2, "1"},
-      {1.0f, true, 2, "100"},     {0.12f, false, 2, "0.12"}, {0.0f, false, 2, "0"},  {0.0f, true, 2, "0"},
+      {0.946f, false, 2, "0.95"},  {0.946f, true, 2, "94"},   {0.5f, false, 2, "0.5"}, {1.0f, false, 2, "1"},
+      {1.0f, true, 2, "100"},      {0.12f, false, 2, "0.12"}, {0.0f, false, 2, "0"},   {0.0f, true, 2, "0"},
       {0.946f, false, 3, "0.946"}, {0.912f, false, 1, "0.9"}, {0.29f, true, 2, "29"},
   };
   for (const Case& c : cases) {

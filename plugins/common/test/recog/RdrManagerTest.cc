@@ -1,12 +1,12 @@
-#include "recog/OxaRdrManager.h"
-#include "RecogTestSupport.h"
-
 #include <rapidjson/document.h>
 
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <limits>
+
+#include "RecogTestSupport.h"
+#include "recog/OxaRdrManager.h"
 
 using namespace OXA_NS;
 using RecogTest::LogCapture;
@@ -19,6 +19,23 @@ typedef RdrManager::RecognitionDetails Details;
 const apr_time_t kStart = APR_TIME_C(1714979289) * APR_USEC_PER_SEC;
 
 apr_time_t At(int64_t ms) { return kStart + ms * 1000; }
+
+// The lines every record of the fixture begins with, and the input object of SpeechInput().
+const std::string kHead =
+    "{\"recog-details-record\": {\n"
+    "   \"datetime\": \"2024-05-06 07:08:09\",\n"
+    "   \"language\": \"en-US\",\n"
+    "   \"sampling-rate\": \"8000 Hz\",\n"
+    "   \"max-alternatives\": 2,\n";
+const std::string kSpeechInput =
+    "   \"input\": {\n"
+    "      \"type\": \"speech\",\n"
+    "      \"start-of-input-ts\": \"120 ms\",\n"
+    "      \"end-of-input-ts\": \"1500 ms\",\n"
+    "      \"end-of-input-cause\": \"success\",\n"
+    "      \"duration\": \"1380 ms\",\n"
+    "      \"size\": \"22080 bytes\"\n"
+    "   },\n";
 
 class RdrManagerTest : public RecogTest::PoolTest {
  protected:
@@ -68,40 +85,27 @@ TEST_F(RdrManagerTest, SpeechRecordLineByLine) {
   m_Details.m_Results = {first, second};
   m_Details.m_CompletionCause = RECOGNIZER_COMPLETION_CAUSE_SUCCESS;
   m_Details.m_CompletionTime = At(1750);
-  EXPECT_EQ(
-      "{\"recog-details-record\": {\n"
-      "   \"datetime\": \"2024-05-06 07:08:09\",\n"
-      "   \"language\": \"en-US\",\n"
-      "   \"sampling-rate\": \"8000 Hz\",\n"
-      "   \"max-alternatives\": 2,\n"
-      "   \"input\": {\n"
-      "      \"type\": \"speech\",\n"
-      "      \"start-of-input-ts\": \"120 ms\",\n"
-      "      \"end-of-input-ts\": \"1500 ms\",\n"
-      "      \"end-of-input-cause\": \"success\",\n"
-      "      \"duration\": \"1380 ms\",\n"
-      "      \"size\": \"22080 bytes\"\n"
-      "   },\n"
-      "   \"gRPC\": {\n"
-      "      \"creation-ts\": \"5 ms\",\n"
-      "      \"start-of-streaming-ts\": \"130 ms\",\n"
-      "      \"end-of-streaming-ts\": \"1700 ms\",\n"
-      "      \"end-of-utterance\": true,\n"
-      "      \"sent\": \"24000 bytes\"\n"
-      "   },\n"
-      "   \"recog-results\": [\n"
-      "      {\"alternatives\": [\n"
-      "         {\"transcript\": \"call home\", \"confidence\": 0.912},\n"
-      "         {\"transcript\": \"call Rome\", \"confidence\": 0.5}\n"
-      "      ]},\n"
-      "      {\"alternatives\": [\n"
-      "         {\"transcript\": \"now\", \"confidence\": 1}\n"
-      "      ]}\n"
-      "   ],\n"
-      "   \"completion-cause\": \"success\",\n"
-      "   \"completion-ts\": \"1750 ms\"\n"
-      "}}\n",
-      Record());
+  EXPECT_EQ(kHead + kSpeechInput +
+                "   \"gRPC\": {\n"
+                "      \"creation-ts\": \"5 ms\",\n"
+                "      \"start-of-streaming-ts\": \"130 ms\",\n"
+                "      \"end-of-streaming-ts\": \"1700 ms\",\n"
+                "      \"end-of-utterance\": true,\n"
+                "      \"sent\": \"24000 bytes\"\n"
+                "   },\n"
+                "   \"recog-results\": [\n"
+                "      {\"alternatives\": [\n"
+                "         {\"transcript\": \"call home\", \"confidence\": 0.912},\n"
+                "         {\"transcript\": \"call Rome\", \"confidence\": 0.5}\n"
+                "      ]},\n"
+                "      {\"alternatives\": [\n"
+                "         {\"transcript\": \"now\", \"confidence\": 1}\n"
+                "      ]}\n"
+                "   ],\n"
+                "   \"completion-cause\": \"success\",\n"
+                "   \"completion-ts\": \"1750 ms\"\n"
+                "}}\n",
+            Record());
 }
 
 TEST_F(RdrManagerTest, DtmfRecord) {
@@ -114,18 +118,14 @@ TEST_F(RdrManagerTest, DtmfRecord) {
   m_Details.m_CompletionCause = RECOGNIZER_COMPLETION_CAUSE_NO_MATCH;
   m_Details.m_CompletionTime = At(2000);
   EXPECT_EQ(
-      "{\"recog-details-record\": {\n"
-      "   \"datetime\": \"2024-05-06 07:08:09\",\n"
-      "   \"language\": \"en-US\",\n"
-      "   \"sampling-rate\": \"8000 Hz\",\n"
-      "   \"max-alternatives\": 2,\n"
-      "   \"input\": {\n"
-      "      \"type\": \"dtmf\",\n"
-      "      \"start-of-input-ts\": \"300 ms\",\n"
-      "      \"end-of-input-cause\": \"timedout\"\n"
-      "   },\n"
-      "   \"dtmfs\": \"12#\",\n"
-      "   \"completion-cause\": \"" +
+      kHead +
+          "   \"input\": {\n"
+          "      \"type\": \"dtmf\",\n"
+          "      \"start-of-input-ts\": \"300 ms\",\n"
+          "      \"end-of-input-cause\": \"timedout\"\n"
+          "   },\n"
+          "   \"dtmfs\": \"12#\",\n"
+          "   \"completion-cause\": \"" +
           std::string(mrcp_recog_completion_cause_get(RECOGNIZER_COMPLETION_CAUSE_NO_MATCH, MRCP_VERSION_1)->buf) +
           "\",\n"
           "   \"completion-ts\": \"2000 ms\"\n"
@@ -136,16 +136,11 @@ TEST_F(RdrManagerTest, DtmfRecord) {
 TEST_F(RdrManagerTest, StoppedBeforeInputHasNoInputObject) {
   m_Details.m_CompletionCause = RECOGNIZER_COMPLETION_CAUSE_CANCELLED;
   m_Details.m_CompletionTime = At(40);
-  EXPECT_EQ(
-      "{\"recog-details-record\": {\n"
-      "   \"datetime\": \"2024-05-06 07:08:09\",\n"
-      "   \"language\": \"en-US\",\n"
-      "   \"sampling-rate\": \"8000 Hz\",\n"
-      "   \"max-alternatives\": 2,\n"
-      "   \"completion-cause\": \"cancelled\",\n"
-      "   \"completion-ts\": \"40 ms\"\n"
-      "}}\n",
-      Record());
+  EXPECT_EQ(kHead +
+                "   \"completion-cause\": \"cancelled\",\n"
+                "   \"completion-ts\": \"40 ms\"\n"
+                "}}\n",
+            Record());
 }
 
 TEST_F(RdrManagerTest, SortedAlternativesAreWrittenByDescendingConfidence) {
@@ -193,37 +188,24 @@ TEST_F(RdrManagerTest, WebSocketRecord) {
   m_Details.m_Results = {result};
   m_Details.m_CompletionCause = RECOGNIZER_COMPLETION_CAUSE_SUCCESS;
   m_Details.m_CompletionTime = At(1800);
-  EXPECT_EQ(
-      "{\"recog-details-record\": {\n"
-      "   \"datetime\": \"2024-05-06 07:08:09\",\n"
-      "   \"language\": \"en-US\",\n"
-      "   \"sampling-rate\": \"8000 Hz\",\n"
-      "   \"max-alternatives\": 2,\n"
-      "   \"input\": {\n"
-      "      \"type\": \"speech\",\n"
-      "      \"start-of-input-ts\": \"120 ms\",\n"
-      "      \"end-of-input-ts\": \"1500 ms\",\n"
-      "      \"end-of-input-cause\": \"success\",\n"
-      "      \"duration\": \"1380 ms\",\n"
-      "      \"size\": \"22080 bytes\"\n"
-      "   },\n"
-      "   \"websocket\": {\n"
-      "      \"connection-start-ts\": \"2 ms\",\n"
-      "      \"connection-complete-ts\": \"60 ms\",\n"
-      "      \"speech-start-ts\": \"125 ms\",\n"
-      "      \"sent\": \"44160 bytes\",\n"
-      "      \"request-id\": \"0123456789abcdef0123456789abcdef\",\n"
-      "      \"turns\": \"2\"\n"
-      "   },\n"
-      "   \"recog-results\": [\n"
-      "      {\"alternatives\": [\n"
-      "         {\"transcript\": \"twenty one\", \"instance\": \"21\", \"confidence\": 0.875}\n"
-      "      ]}\n"
-      "   ],\n"
-      "   \"completion-cause\": \"success\",\n"
-      "   \"completion-ts\": \"1800 ms\"\n"
-      "}}\n",
-      Record());
+  EXPECT_EQ(kHead + kSpeechInput +
+                "   \"websocket\": {\n"
+                "      \"connection-start-ts\": \"2 ms\",\n"
+                "      \"connection-complete-ts\": \"60 ms\",\n"
+                "      \"speech-start-ts\": \"125 ms\",\n"
+                "      \"sent\": \"44160 bytes\",\n"
+                "      \"request-id\": \"0123456789abcdef0123456789abcdef\",\n"
+                "      \"turns\": \"2\"\n"
+                "   },\n"
+                "   \"recog-results\": [\n"
+                "      {\"alternatives\": [\n"
+                "         {\"transcript\": \"twenty one\", \"instance\": \"21\", \"confidence\": 0.875}\n"
+                "      ]}\n"
+                "   ],\n"
+                "   \"completion-cause\": \"success\",\n"
+                "   \"completion-ts\": \"1800 ms\"\n"
+                "}}\n",
+            Record());
 }
 
 TEST_F(RdrManagerTest, WebSocketTranscriptsLine) {
@@ -246,8 +228,8 @@ TEST_F(RdrManagerTest, WebSocketTranscriptsLine) {
     m_Details.m_Transcripts = c.text;
     m_Details.m_TranscriptsKey = c.key;
     const std::string record = Record();
-    EXPECT_NE(std::string::npos, record.find(std::string("   \"max-alternatives\": 2,\n") + c.line +
-                                             "   \"completion-cause\""))
+    EXPECT_NE(std::string::npos,
+              record.find(std::string("   \"max-alternatives\": 2,\n") + c.line + "   \"completion-cause\""))
         << record;
   }
 }

@@ -3,11 +3,10 @@
 #ifndef OXA_RECOG_TEST_SUPPORT_H
 #define OXA_RECOG_TEST_SUPPORT_H
 
-#include <mrcphost/mrcphost.h>
-
 #include <apr_pools.h>
 #include <apr_xml.h>
 #include <gtest/gtest.h>
+#include <mrcphost/mrcphost.h>
 
 #include <string>
 #include <vector>

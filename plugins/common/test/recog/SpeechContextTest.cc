@@ -1,5 +1,5 @@
-#include "recog/OxaSpeechContext.h"
 #include "RecogTestSupport.h"
+#include "recog/OxaSpeechContext.h"
 
 using namespace OXA_NS;
 using RecogTest::LogCapture;
@@ -26,7 +26,10 @@ TEST_F(SpeechContextTest, FindPhraseIsCompleteUnlessALongerPhraseExtendsIt) {
     const char* text;
     bool found;
     bool complete;
-  } cases[] = {{"YES", true, false}, {"yes please", true, true}, {"No", true, true}, {"yes pl", false, false},
+  } cases[] = {{"YES", true, false},
+               {"yes please", true, true},
+               {"No", true, true},
+               {"yes pl", false, false},
                {"", false, false}};
   for (const Case& c : cases) {
     bool complete = !c.complete;

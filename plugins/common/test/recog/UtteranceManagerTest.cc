@@ -1,10 +1,10 @@
-#include "recog/OxaUtteranceManager.h"
-#include "RecogTestSupport.h"
-
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+
+#include "RecogTestSupport.h"
+#include "recog/OxaUtteranceManager.h"
 
 using namespace OXA_NS;
 using RecogTest::LogCapture;
