@@ -196,7 +196,7 @@ bool SetField(mrcp_message_t *message, const FieldDesc &field, const std::string
       apt_pair_arr_t **arr = At<apt_pair_arr_t *>(message, field.offset);
       if (!*arr) *arr = apt_pair_array_create(4, pool);
       apt_str_t text = {const_cast<char *>(value.data()), value.size()};
-      return apt_pair_array_parse(*arr, &text, pool) ? true : (*why = "bad parameter list", false);
+      return apt_pair_array_parse(*arr, &text, pool) ? true : (*why = "a quote left open", false);
     }
     default:
       break;

@@ -157,6 +157,7 @@ apt_bool_t apt_pair_array_parse(apt_pair_arr_t *arr, const apt_str_t *value, apr
   if (!value->buf) return TRUE;
   const char *p = value->buf;
   const char *end = value->buf + value->length;
+  bool well_formed = true;
   while (p < end) {
     while (p < end && IsSpace(*p)) ++p;
     if (p == end) break;
@@ -186,6 +187,8 @@ apt_bool_t apt_pair_array_parse(apt_pair_arr_t *arr, const apt_str_t *value, apr
       }
       value_end = p;
       Trim(&value_begin, &value_end);
+      // An open quote runs to the end of the list; the value is kept but the list is malformed.
+      if (quoted) well_formed = false;
     }
     if (p < end && *p == ';') ++p;
     if (name_begin == name_end) continue;  // "=value" names nothing
@@ -193,7 +196,7 @@ apt_bool_t apt_pair_array_parse(apt_pair_arr_t *arr, const apt_str_t *value, apr
     AssignRange(&pair->name, name_begin, name_end, pool);
     AssignRange(&pair->value, value_begin, value_end, pool);
   }
-  return TRUE;
+  return well_formed ? TRUE : FALSE;
 }
 
 apt_bool_t apt_pair_array_generate(const apt_pair_arr_t *arr, apt_str_t *str, apr_pool_t *pool) {

@@ -252,6 +252,7 @@ TEST_F(MessageTest, RejectsBadInputNamingTheLine) {
       {WithLength("STOP 1", good_head + "Confidence-Threshold: 1.5\r\n\r\n"), 3, "out of range"},
       {WithLength("STOP 1", good_head + "Save-Waveform: yes\r\n\r\n"), 3, "expected true or false"},
       {WithLength("STOP 1", good_head + "Just text\r\n\r\n"), 3, "header without ':'"},
+      {WithLength("STOP 1", good_head + "Vendor-Specific-Parameters: a=\"open\r\n\r\n"), 3, "a quote left open"},
       {WithLength("STOP 1", good_head + "Logging-Tag: a\x01z\r\n\r\n"), 3, "control character 0x01"},
       {"MRCP/2.0 500 STOP 1\r\n" + good_head + "\r\n", 1, "truncated"},
       {"MRCP/2.0 10 STOP 1\r\n" + good_head + "\r\n", 1, "shorter than"},

@@ -208,8 +208,9 @@ typedef struct apt_pair_t {
 typedef apr_array_header_t apt_pair_arr_t; /* of apt_pair_t */
 
 HOST_DECLARE(apt_pair_arr_t *) apt_pair_array_create(apr_size_t initial_count, apr_pool_t *pool);
-/* Parses name=value;name2="quoted; value" (quotes kept in the value, separators inside them ignored;
- * a name without '=' gets an empty value; spaces around names are skipped). */
+/* Parses name=value;name2="quoted; value" (quotes kept in the value, separators inside them ignored,
+ * \" inside quotes is a quote; a name without '=' gets an empty value; spaces around names and values
+ * are skipped). FALSE when a quote is left open: that pair's value runs to the end and is kept. */
 HOST_DECLARE(apt_bool_t) apt_pair_array_parse(apt_pair_arr_t *arr, const apt_str_t *value, apr_pool_t *pool);
 /* Writes the pairs back as name=value;... into str. */
 HOST_DECLARE(apt_bool_t) apt_pair_array_generate(const apt_pair_arr_t *arr, apt_str_t *str, apr_pool_t *pool);
