@@ -40,7 +40,8 @@ std::string FormatConfidence(float confidence, const NlsmlSettings& settings);
 // speech grammar. cause becomes success when a written interpretation reaches the threshold
 // with a non-empty transcript (matching a phrase when the grammar's scope is strict), else
 // no-match. contentType and body stay empty when no interpretation was written. False, with
-// cause untouched, only when an interpretation is due and there is no grammar.
+// cause untouched, only when an interpretation is due and there is no grammar. A caller whose
+// service's last response carried no result fails the composition without calling this.
 bool ComposeSpeechResult(RecogResultList& results, float threshold, const NlsmlSettings& settings,
                          const GrammarRef* grammar, mrcp_recog_completion_cause_e& cause, std::string& contentType,
                          std::string& body);
