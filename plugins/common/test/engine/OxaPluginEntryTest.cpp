@@ -7,6 +7,8 @@
 
 #include <apr_general.h>
 #include <dlfcn.h>
+#include <openssl/evp.h>
+#include <openssl/pem.h>
 
 #include <cstring>
 #include <string>
@@ -37,12 +39,17 @@ struct PluginExpectation {
   mpf_stream_direction_e m_Direction;
   std::vector<Codec> m_Codecs;
   const char* m_InternalSymbol;  // a mangled symbol that must stay hidden
+  // What a usable document of the plugin needs beyond the monitoring element.
+  const char* m_RootAttributes = "";
+  const char* m_RequiredElements = "";
 };
 
 const PluginExpectation g_Plugins[] = {
     {"oxazorv", "ZORV_PLUGIN", "ZORV-PLUGIN", "ZORV Plugin Version [1.25.1] Date [2022-10-19]", MRCP_RECOGNIZER_RESOURCE,
      "oxazorv", "Failed to Load OXA ZORV Config", "zorv", "ZORV Usage", STREAM_DIRECTION_SEND,
-     {{"LPCM", MPF_SAMPLE_RATE_8000 | MPF_SAMPLE_RATE_16000}}, "_ZN4ZORV10EngineBase4OpenEv"},
+     {{"LPCM", MPF_SAMPLE_RATE_8000 | MPF_SAMPLE_RATE_16000}}, "_ZN4ZORV10EngineBase4OpenEv",
+     // A credentials file must exist; with insecure transport nothing is read from it.
+     " gapp-credentials-file=\"google-credentials.json\"", "  <streaming-recognition secure-transport=\"false\"/>\n"},
     {"oxavesk", "VESK_PLUGIN", "VESK-PLUGIN", "VESK Plugin Version [1.24.4] Date [2022-10-19]", MRCP_RECOGNIZER_RESOURCE,
      "oxavesk", "Failed to Load OXA Vesk Config", "vesk", "Vesk Usage", STREAM_DIRECTION_SEND,
      {{"LPCM", MPF_SAMPLE_RATE_8000 | MPF_SAMPLE_RATE_16000}}, "_ZN4VESK10EngineBase4OpenEv"},
@@ -56,6 +63,27 @@ const PluginExpectation& Expected() {
     if (strcmp(plugin.m_Plugin, OXA_TEST_PLUGIN_NAME) == 0)
       return plugin;
   abort();
+}
+
+// A Google service-account file with a fresh key, as the Google recognizer's default credentials
+// need one under TLS.
+std::string MakeServiceAccountJson() {
+  EVP_PKEY* key = EVP_RSA_gen(2048);
+  BIO* bio = BIO_new(BIO_s_mem());
+  std::string pem;
+  if (key && bio && PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr)) {
+    char* data = nullptr;
+    long size = BIO_get_mem_data(bio, &data);
+    pem.assign(data, static_cast<size_t>(size));
+  }
+  BIO_free(bio);
+  EVP_PKEY_free(key);
+  std::string escaped;
+  for (char c : pem)
+    escaped += c == '\n' ? std::string("\\n") : std::string(1, c);
+  return "{\"type\": \"service_account\", \"project_id\": \"test\", \"private_key_id\": \"1\", "
+         "\"private_key\": \"" + escaped + "\", \"client_email\": \"test@test.iam.gserviceaccount.com\", "
+         "\"client_id\": \"1\", \"token_uri\": \"https://oauth2.googleapis.com/token\"}";
 }
 
 class PluginEntryTest : public ::testing::Test {
@@ -76,6 +104,7 @@ class PluginEntryTest : public ::testing::Test {
     sm_pEngine = sm_Create(sm_pPool);
     ASSERT_NE(sm_pEngine, nullptr);
     sm_pLayout = new TempLayout(sm_pPool);
+    sm_pLayout->WriteFile("data/google-credentials.json", "{}");
     sm_pHost = new TestHost(sm_pPool);
     sm_pHost->Attach(sm_pEngine, sm_pLayout->Layout(), 4);
   }
@@ -154,7 +183,7 @@ TEST_F(PluginEntryTest, BadDocumentFailsTheOpenWithThePluginMessage) {
 TEST_F(PluginEntryTest, SampleDocumentLoadsWithoutWarnings) {
   WriteConfig(ReadFile(OXA_TEST_SAMPLE_CONF));
   // Files named by the sample are the user's to provide.
-  sm_pLayout->WriteFile("data/google-credentials.json", "{}");
+  sm_pLayout->WriteFile("data/google-credentials.json", MakeServiceAccountJson());
   sm_pLog->Clear();
   ASSERT_TRUE(sm_pHost->OpenEngine());
   for (const LogCapture::Line& line : sm_pLog->Lines()) {
@@ -166,7 +195,8 @@ TEST_F(PluginEntryTest, SampleDocumentLoadsWithoutWarnings) {
 TEST_F(PluginEntryTest, OpensServesAndCloses) {
   const PluginExpectation& expected = Expected();
   const std::string root = expected.m_Root;
-  WriteConfig("<?xml version=\"1.0\"?>\n<" + root + ">\n  <monitoring-agent>\n    <usage-change-handler>\n" +
+  WriteConfig("<?xml version=\"1.0\"?>\n<" + root + expected.m_RootAttributes + ">\n" + expected.m_RequiredElements +
+              "  <monitoring-agent>\n    <usage-change-handler>\n" +
               "      <log-usage enable=\"true\"/>\n" +
               "      <update-usage enable=\"true\" status-file=\"" + root + "-usage.txt\"/>\n" +
               "    </usage-change-handler>\n  </monitoring-agent>\n</" + root + ">\n");
@@ -208,7 +238,8 @@ TEST_F(PluginEntryTest, OpensServesAndCloses) {
     EXPECT_TRUE(sink ? table->write_frame(stream, &frame) : table->read_frame(stream, &frame));
   }
 
-  mrcp_message_t* response = sm_pHost->Request(channel, 2);
+  // SET-PARAMS (0 for both resources) is answered 200 COMPLETE by every plugin.
+  mrcp_message_t* response = sm_pHost->Request(channel, 0);
   ASSERT_NE(response, nullptr);
   EXPECT_EQ(response->start_line.status_code, MRCP_STATUS_CODE_SUCCESS);
   EXPECT_EQ(response->start_line.request_state, MRCP_REQUEST_STATE_COMPLETE);

@@ -25,11 +25,16 @@ struct PluginExpectation {
   const char* m_Failure;
   const char* m_UsageWord;
   std::vector<mrcp_method_id> m_AnsweredMethods;  // served as 200 COMPLETE without effect
+  // What a usable document of the plugin needs.
+  const char* m_RootAttributes = "";
+  const char* m_RequiredElements = "";
 };
 
 const PluginExpectation g_Plugins[] = {
     {"oxazorv", "Failed to Load OXA ZORV Config", "ZORV Usage",
-     {RECOGNIZER_SET_PARAMS, RECOGNIZER_GET_PARAMS, RECOGNIZER_INTERPRET, RECOGNIZER_GET_RESULT}},
+     {RECOGNIZER_SET_PARAMS, RECOGNIZER_GET_PARAMS, RECOGNIZER_INTERPRET, RECOGNIZER_GET_RESULT},
+     // A credentials file must exist; with insecure transport nothing is read from it.
+     " gapp-credentials-file=\"google-credentials.json\"", "<streaming-recognition secure-transport=\"false\"/>\n"},
     {"oxavesk", "Failed to Load OXA Vesk Config", "Vesk Usage",
      {RECOGNIZER_SET_PARAMS, RECOGNIZER_GET_PARAMS, RECOGNIZER_INTERPRET, RECOGNIZER_GET_RESULT}},
     {"oxalumo", "Failed to Load OXA Lumo Config", "Lumo Usage",
@@ -53,6 +58,7 @@ class PluginServerTest : public ::testing::Test {
     sm_pLog = new LogCapture();
     apr_pool_create(&sm_pPool, nullptr);
     sm_pLayout = new OxaTest::TempLayout(sm_pPool);
+    sm_pLayout->WriteFile("data/google-credentials.json", "{}");
     mrcphost::ServerConfig config;
     config.root_dir = sm_pLayout->Root();
     sm_pServer = new mrcphost::Server(config);
@@ -81,7 +87,8 @@ class PluginServerTest : public ::testing::Test {
 
   static void WriteConfig(const std::string& body) {
     const std::string root = OXA_TEST_PLUGIN_NAME;
-    sm_pLayout->WriteFile("conf/" + root + ".xml", "<?xml version=\"1.0\"?>\n<" + root + ">\n" + body + "\n</" + root + ">\n");
+    sm_pLayout->WriteFile("conf/" + root + ".xml", "<?xml version=\"1.0\"?>\n<" + root + Expected().m_RootAttributes + ">\n" +
+                                                  Expected().m_RequiredElements + body + "\n</" + root + ">\n");
   }
 
   static std::shared_ptr<mrcphost::Channel> OpenChannel(const std::string& id) {

@@ -8,8 +8,13 @@ plugin=$2
 name=$3
 here=$(cd "$(dirname "$0")" && pwd)
 
+# A usable document's root attributes and required elements, beyond what the test needs.
+attrs= required=
 case $name in
-  oxazorv) failure="Failed to Load OXA ZORV Config" word=ZORV tag=zorv kind=recog ;;
+  oxazorv) failure="Failed to Load OXA ZORV Config" word=ZORV tag=zorv kind=recog
+    # A credentials file must exist; with insecure transport nothing is read from it.
+    attrs=' gapp-credentials-file="google-credentials.json"'
+    required='<streaming-recognition secure-transport="false"/>' ;;
   oxavesk) failure="Failed to Load OXA Vesk Config" word=Vesk tag=vesk kind=recog ;;
   oxalumo) failure="Failed to Load OXA Lumo Config" word=Lumo tag=lumo kind=synth ;;
   *) echo "unknown plugin $name"; exit 2 ;;
@@ -17,7 +22,8 @@ esac
 
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
-mkdir -p "$root/conf"
+mkdir -p "$root/conf" "$root/data"
+echo '{}' >"$root/data/google-credentials.json"
 conf=$root/conf/$name.xml
 checks=0
 
@@ -46,7 +52,8 @@ done
 # A usable document: mixed-case names, a bad boolean, relative and absolute status files.
 cat >"$conf" <<XML
 <?xml version="1.0"?>
-<$name>
+<$name$attrs>
+  $required
   <Monitoring-Agent refresh-period="1">
     <Usage-Change-Handler>
       <Log-Usage enable="true" priority="NOTICE"/>
