@@ -8,7 +8,9 @@
 #   session.oxa     the oxahost session script (required); it sees ${DATA_DIR} (demo audio and
 #                   grammars), ${ROOT}, ${REC_DIR}, ${PORT} and ${CASE_DIR}
 #   emulator.json   the emulator's script (optional)
-#   emulator.args   further emulator options, one line (optional), e.g. --blackhole
+#   setup.sh        run first (optional), with ROOT and TOP (the source tree) in the environment
+#   emulator.args   further emulator options, one line (optional), e.g. --blackhole; @ROOT@
+#                   becomes the plugin's root directory
 #   oxazorv.xml     the plugin's document (optional; default: ../oxazorv.xml.in); @PORT@ becomes
 #                   the emulator's port
 #   check.sh        run after oxahost passed (optional), with ROOT, REC_DIR, OUT (oxahost's
@@ -44,10 +46,14 @@ fail() {
   exit 1
 }
 
+if [ -f "$case_dir/setup.sh" ]; then
+  ROOT=$root TOP=$top bash "$case_dir/setup.sh" >"$work/setup.log" 2>&1 || fail "setup.sh: $(cat "$work/setup.log")"
+fi
+
 emulator_args=(--record-dir "$rec")
 [ -f "$case_dir/emulator.json" ] && emulator_args+=(--script "$case_dir/emulator.json")
 if [ -f "$case_dir/emulator.args" ]; then
-  read -r -a extra <"$case_dir/emulator.args"
+  read -r -a extra < <(sed "s|@ROOT@|$root|g" "$case_dir/emulator.args")
   emulator_args+=("${extra[@]}")
 fi
 port=$("$top/emulators/run_google_emulator.sh" start "$state" "${emulator_args[@]}") || fail "emulator did not start"
