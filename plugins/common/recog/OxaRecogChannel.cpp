@@ -300,18 +300,25 @@ bool RecogChannel::ApplyHeaders(mrcp_message_t* request, mrcp_message_t* respons
     SetMaxAlternatives(static_cast<int64_t>(header->n_best_list_length));
   if (RecogHeaderPresent(request, RECOGNIZER_HEADER_START_INPUT_TIMERS) && !header->start_input_timers)
     startTimers = false;
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_NO_INPUT_TIMEOUT))
-    mpf_sdi_noinput_timeout_set(detector, header->no_input_timeout);
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_RECOGNITION_TIMEOUT))
-    mpf_sdi_input_timeout_set(detector, header->recognition_timeout);
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_SPEECH_COMPLETE_TIMEOUT))
-    mpf_sdi_speech_complete_timeout_set(detector, header->speech_complete_timeout);
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_SPEECH_INCOMPLETE_TIMEOUT))
-    mpf_sdi_speech_incomplete_timeout_set(detector, header->speech_incomplete_timeout);
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_DTMF_INTERDIGIT_TIMEOUT))
-    mpf_sdi_dtmf_interdigit_timeout_set(detector, header->dtmf_interdigit_timeout);
-  if (RecogHeaderPresent(request, RECOGNIZER_HEADER_DTMF_TERM_TIMEOUT))
-    mpf_sdi_dtmf_term_timeout_set(detector, header->dtmf_term_timeout);
+  struct TimeoutHeader {
+    apr_size_t m_Id;
+    apr_size_t mrcp_recog_header_t::*m_pValue;
+    void (*m_Set)(mpf_sdi_detector_t*, apr_size_t);
+  };
+  static const TimeoutHeader timeouts[] = {
+      {RECOGNIZER_HEADER_NO_INPUT_TIMEOUT, &mrcp_recog_header_t::no_input_timeout, mpf_sdi_noinput_timeout_set},
+      {RECOGNIZER_HEADER_RECOGNITION_TIMEOUT, &mrcp_recog_header_t::recognition_timeout, mpf_sdi_input_timeout_set},
+      {RECOGNIZER_HEADER_SPEECH_COMPLETE_TIMEOUT, &mrcp_recog_header_t::speech_complete_timeout,
+       mpf_sdi_speech_complete_timeout_set},
+      {RECOGNIZER_HEADER_SPEECH_INCOMPLETE_TIMEOUT, &mrcp_recog_header_t::speech_incomplete_timeout,
+       mpf_sdi_speech_incomplete_timeout_set},
+      {RECOGNIZER_HEADER_DTMF_INTERDIGIT_TIMEOUT, &mrcp_recog_header_t::dtmf_interdigit_timeout,
+       mpf_sdi_dtmf_interdigit_timeout_set},
+      {RECOGNIZER_HEADER_DTMF_TERM_TIMEOUT, &mrcp_recog_header_t::dtmf_term_timeout, mpf_sdi_dtmf_term_timeout_set},
+  };
+  for (const TimeoutHeader& timeout : timeouts) {
+    if (RecogHeaderPresent(request, timeout.m_Id)) timeout.m_Set(detector, header->*timeout.m_pValue);
+  }
   if (RecogHeaderPresent(request, RECOGNIZER_HEADER_DTMF_TERM_CHAR))
     mpf_sdi_dtmf_term_char_set(detector, header->dtmf_term_char);
   if (RecogHeaderPresent(request, RECOGNIZER_HEADER_SENSITIVITY_LEVEL)) {

@@ -1,6 +1,5 @@
 #include "OxaZorvChannel.h"
 
-#include "OxaConfigUtils.h"
 #include "OxaLog.h"
 #include "OxaZorvEngine.h"
 #include "OxaZorvStub.h"
@@ -32,76 +31,7 @@ bool Channel::UseMrcpv1Confidence(mrcp_version_e version) const {
 }
 
 bool Channel::SetRequestParameter(const std::string& name, const std::string& value) {
-  struct BoolEntry {
-    const char* m_Name;
-    bool StreamingRecogSettings::*m_pValue;
-  };
-  static const BoolEntry booleans[] = {
-      {"single-utterance", &StreamingRecogSettings::m_SingleUtterance},
-      {"alternatives-below-threshold", &StreamingRecogSettings::m_AlternativesBelowThreshold},
-      {"sort-alternatives", &StreamingRecogSettings::m_SortAlternatives},
-      {"profanity-filter", &StreamingRecogSettings::m_ProfanityFilter},
-      {"word-time-offsets", &StreamingRecogSettings::m_WordTimeOffsets},
-      {"word-confidence", &StreamingRecogSettings::m_WordConfidence},
-      {"auto-punctuation", &StreamingRecogSettings::m_AutoPunctuation},
-      {"spoken-punctuation", &StreamingRecogSettings::m_SpokenPunctuation},
-      {"spoken-emojis", &StreamingRecogSettings::m_SpokenEmojis},
-      {"use-enhanced", &StreamingRecogSettings::m_UseEnhanced},
-      {"speaker-diarization", &StreamingRecogSettings::m_SpeakerDiarization},
-      {"skip-empty-results", &StreamingRecogSettings::m_SkipEmptyResults},
-  };
-  struct TextEntry {
-    const char* m_Name;
-    std::string StreamingRecogSettings::*m_pValue;
-  };
-  static const TextEntry texts[] = {
-      {"model", &StreamingRecogSettings::m_Model},
-      {"language", &StreamingRecogSettings::m_Language},
-      {"service-uri", &StreamingRecogSettings::m_ServiceUri},
-      {"gapp-credentials-file", &StreamingRecogSettings::m_CredentialsFile},
-      {"region", &StreamingRecogSettings::m_Region},
-      {"api", &StreamingRecogSettings::m_Api},
-      {"adaptation", &StreamingRecogSettings::m_Adaptation},
-      {"transcript-normalization", &StreamingRecogSettings::m_TranscriptNormalization},
-  };
-  struct IntEntry {
-    const char* m_Name;
-    int64_t StreamingRecogSettings::*m_pValue;
-  };
-  static const IntEntry integers[] = {
-      {"min-speaker-count", &StreamingRecogSettings::m_MinSpeakerCount},
-      {"max-speaker-count", &StreamingRecogSettings::m_MaxSpeakerCount},
-      {"inter-result-timeout", &StreamingRecogSettings::m_InterResultTimeout},
-  };
-
-  for (const BoolEntry& entry : booleans) {
-    if (name == entry.m_Name) {
-      ParseBooleanString(value, m_RequestSettings.*entry.m_pValue);
-      return true;
-    }
-  }
-  for (const TextEntry& entry : texts) {
-    if (name == entry.m_Name) {
-      m_RequestSettings.*entry.m_pValue = value;
-      return true;
-    }
-  }
-  for (const IntEntry& entry : integers) {
-    if (name == entry.m_Name) {
-      m_RequestSettings.*entry.m_pValue = ParseInteger(value);
-      return true;
-    }
-  }
-  if (name == "start-of-input") {
-    ParseStartOfInput(value, m_RequestSettings.m_StartOfInput);
-  } else if (name == "alternate-languages") {
-    ParseAlternateLanguages(value, m_RequestSettings.m_AlternateLanguages);
-  } else if (name == "tag-format") {
-    ParseTagFormat(value, m_RequestSettings.m_TagFormat);
-  } else {
-    return false;
-  }
-  return true;
+  return m_RequestSettings.SetParameter(name, value);
 }
 
 void Channel::SetRecognitionMode(const std::string& mode) {
@@ -186,9 +116,9 @@ bool Channel::CreateGrpcStub() {
 
   std::shared_ptr<SpeechStub> stub;
   if (api == "v1")
-    stub = std::make_shared<APIV1::SpeechStub>(this);
+    stub = APIV1::CreateSpeechStub(this);
   else if (api == "v1p1beta1")
-    stub = std::make_shared<APIV1P1BETA1::SpeechStub>(this);
+    stub = APIV1P1BETA1::CreateSpeechStub(this);
   else
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unknown API [%s] %s", api.c_str(), LogId());
   if (!stub || !stub->CreateGrpcStub(m_pGrpcChannel)) {

@@ -4,6 +4,7 @@
 #include "OxaLog.h"
 
 #include <cstdlib>
+#include <cstring>
 #include <strings.h>
 
 namespace ZORV {
@@ -50,79 +51,79 @@ static void WarnUnexpectedValue(const apr_xml_attr* attr, const char* value) {
   apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Unexpected Value <%s> for Attribute <%s>", value, attr->name);
 }
 
+namespace {
+
+// A setting read the same way from the document and, when it is per request, from a request's
+// parameters.
+template <class T>
+struct Field {
+  const char* m_Name;
+  T StreamingRecogSettings::*m_pValue;
+  bool m_PerRequest;
+};
+
+const Field<bool> kBooleans[] = {
+    {"single-utterance", &StreamingRecogSettings::m_SingleUtterance, true},
+    {"interim-results", &StreamingRecogSettings::m_InterimResults, false},
+    {"alternatives-below-threshold", &StreamingRecogSettings::m_AlternativesBelowThreshold, true},
+    {"sort-alternatives", &StreamingRecogSettings::m_SortAlternatives, true},
+    {"skip-empty-results", &StreamingRecogSettings::m_SkipEmptyResults, true},
+    {"profanity-filter", &StreamingRecogSettings::m_ProfanityFilter, true},
+    {"word-time-offsets", &StreamingRecogSettings::m_WordTimeOffsets, true},
+    {"word-confidence", &StreamingRecogSettings::m_WordConfidence, true},
+    {"auto-punctuation", &StreamingRecogSettings::m_AutoPunctuation, true},
+    {"spoken-punctuation", &StreamingRecogSettings::m_SpokenPunctuation, true},
+    {"spoken-emojis", &StreamingRecogSettings::m_SpokenEmojis, true},
+    {"use-enhanced", &StreamingRecogSettings::m_UseEnhanced, true},
+    {"speaker-diarization", &StreamingRecogSettings::m_SpeakerDiarization, true},
+    {"secure-transport", &StreamingRecogSettings::m_SecureTransport, false},
+    {"grpc-log-redirection", &StreamingRecogSettings::m_GrpcLogRedirection, false},
+};
+
+const Field<int64_t> kIntegers[] = {
+    {"max-alternatives", &StreamingRecogSettings::m_MaxAlternatives, false},
+    {"inter-result-timeout", &StreamingRecogSettings::m_InterResultTimeout, true},
+    {"results-indent", &StreamingRecogSettings::m_ResultsIndent, false},
+    {"min-speaker-count", &StreamingRecogSettings::m_MinSpeakerCount, true},
+    {"max-speaker-count", &StreamingRecogSettings::m_MaxSpeakerCount, true},
+    {"stream-creation-timeout", &StreamingRecogSettings::m_StreamCreationTimeout, false},
+};
+
+const Field<std::string> kTexts[] = {
+    {"language", &StreamingRecogSettings::m_Language, true},
+    {"http-proxy", &StreamingRecogSettings::m_HttpProxy, false},
+    {"model", &StreamingRecogSettings::m_Model, true},
+    {"service-uri", &StreamingRecogSettings::m_ServiceUri, true},
+    {"gapp-credentials-file", &StreamingRecogSettings::m_CredentialsFile, true},
+    {"region", &StreamingRecogSettings::m_Region, true},
+    {"grpc-log-verbosity", &StreamingRecogSettings::m_GrpcLogVerbosity, false},
+    {"grpc-log-trace", &StreamingRecogSettings::m_GrpcLogTrace, false},
+    {"method", &StreamingRecogSettings::m_Method, false},
+    {"api", &StreamingRecogSettings::m_Api, true},
+    {"adaptation", &StreamingRecogSettings::m_Adaptation, true},
+    {"transcript-normalization", &StreamingRecogSettings::m_TranscriptNormalization, true},
+};
+
+// Document attributes match without regard to case; request parameters exactly, and only the
+// per-request ones.
+template <class T, size_t N>
+const Field<T>* FindField(const Field<T> (&fields)[N], const char* name, bool request) {
+  for (const Field<T>& field : fields) {
+    if (request ? field.m_PerRequest && strcmp(name, field.m_Name) == 0 : NameIs(name, field.m_Name)) return &field;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 bool StreamingRecogSettings::LoadAttribute(const apr_xml_attr* attr, const char* value) {
-  struct BoolEntry {
-    const char* m_Name;
-    bool StreamingRecogSettings::*m_pValue;
-  };
-  static const BoolEntry booleans[] = {
-      {"single-utterance", &StreamingRecogSettings::m_SingleUtterance},
-      {"interim-results", &StreamingRecogSettings::m_InterimResults},
-      {"alternatives-below-threshold", &StreamingRecogSettings::m_AlternativesBelowThreshold},
-      {"sort-alternatives", &StreamingRecogSettings::m_SortAlternatives},
-      {"skip-empty-results", &StreamingRecogSettings::m_SkipEmptyResults},
-      {"profanity-filter", &StreamingRecogSettings::m_ProfanityFilter},
-      {"word-time-offsets", &StreamingRecogSettings::m_WordTimeOffsets},
-      {"word-confidence", &StreamingRecogSettings::m_WordConfidence},
-      {"auto-punctuation", &StreamingRecogSettings::m_AutoPunctuation},
-      {"spoken-punctuation", &StreamingRecogSettings::m_SpokenPunctuation},
-      {"spoken-emojis", &StreamingRecogSettings::m_SpokenEmojis},
-      {"use-enhanced", &StreamingRecogSettings::m_UseEnhanced},
-      {"speaker-diarization", &StreamingRecogSettings::m_SpeakerDiarization},
-      {"secure-transport", &StreamingRecogSettings::m_SecureTransport},
-      {"grpc-log-redirection", &StreamingRecogSettings::m_GrpcLogRedirection},
-  };
-  struct IntEntry {
-    const char* m_Name;
-    int64_t StreamingRecogSettings::*m_pValue;
-  };
-  static const IntEntry integers[] = {
-      {"max-alternatives", &StreamingRecogSettings::m_MaxAlternatives},
-      {"inter-result-timeout", &StreamingRecogSettings::m_InterResultTimeout},
-      {"results-indent", &StreamingRecogSettings::m_ResultsIndent},
-      {"min-speaker-count", &StreamingRecogSettings::m_MinSpeakerCount},
-      {"max-speaker-count", &StreamingRecogSettings::m_MaxSpeakerCount},
-      {"stream-creation-timeout", &StreamingRecogSettings::m_StreamCreationTimeout},
-  };
-  struct TextEntry {
-    const char* m_Name;
-    std::string StreamingRecogSettings::*m_pValue;
-  };
-  static const TextEntry texts[] = {
-      {"language", &StreamingRecogSettings::m_Language},
-      {"http-proxy", &StreamingRecogSettings::m_HttpProxy},
-      {"model", &StreamingRecogSettings::m_Model},
-      {"service-uri", &StreamingRecogSettings::m_ServiceUri},
-      {"gapp-credentials-file", &StreamingRecogSettings::m_CredentialsFile},
-      {"region", &StreamingRecogSettings::m_Region},
-      {"grpc-log-verbosity", &StreamingRecogSettings::m_GrpcLogVerbosity},
-      {"grpc-log-trace", &StreamingRecogSettings::m_GrpcLogTrace},
-      {"method", &StreamingRecogSettings::m_Method},
-      {"api", &StreamingRecogSettings::m_Api},
-      {"adaptation", &StreamingRecogSettings::m_Adaptation},
-      {"transcript-normalization", &StreamingRecogSettings::m_TranscriptNormalization},
-  };
-
-  for (const BoolEntry& entry : booleans) {
-    if (NameIs(attr->name, entry.m_Name)) {
-      LoadBooleanAttribute(attr, this->*entry.m_pValue);
-      return true;
-    }
-  }
-  for (const IntEntry& entry : integers) {
-    if (NameIs(attr->name, entry.m_Name)) {
-      this->*entry.m_pValue = ParseInteger(value);
-      return true;
-    }
-  }
-  for (const TextEntry& entry : texts) {
-    if (NameIs(attr->name, entry.m_Name)) {
-      this->*entry.m_pValue = value;
-      return true;
-    }
-  }
-
-  if (NameIs(attr->name, "confidence-format")) {
+  if (const Field<bool>* field = FindField(kBooleans, attr->name, false)) {
+    LoadBooleanAttribute(attr, this->*field->m_pValue);
+  } else if (const Field<int64_t>* field = FindField(kIntegers, attr->name, false)) {
+    this->*field->m_pValue = ParseInteger(value);
+  } else if (const Field<std::string>* field = FindField(kTexts, attr->name, false)) {
+    this->*field->m_pValue = value;
+  } else if (NameIs(attr->name, "confidence-format")) {
     if (strcasecmp(value, "auto") == 0)
       m_ConfidenceFormat = ConfidenceFormatAuto;
     else if (strcasecmp(value, "mrcpv1") == 0)
@@ -151,6 +152,25 @@ bool StreamingRecogSettings::LoadAttribute(const apr_xml_attr* attr, const char*
   } else {
     return false;
   }
+  return true;
+}
+
+bool StreamingRecogSettings::SetParameter(const std::string& name, const std::string& value) {
+  const char* key = name.c_str();
+  if (const Field<bool>* field = FindField(kBooleans, key, true))
+    ParseBooleanString(value, this->*field->m_pValue);
+  else if (const Field<int64_t>* field = FindField(kIntegers, key, true))
+    this->*field->m_pValue = ParseInteger(value);
+  else if (const Field<std::string>* field = FindField(kTexts, key, true))
+    this->*field->m_pValue = value;
+  else if (name == "start-of-input")
+    ParseStartOfInput(value, m_StartOfInput);
+  else if (name == "alternate-languages")
+    ParseAlternateLanguages(value, m_AlternateLanguages);
+  else if (name == "tag-format")
+    ParseTagFormat(value, m_TagFormat);
+  else
+    return false;
   return true;
 }
 

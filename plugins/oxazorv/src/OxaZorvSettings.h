@@ -69,6 +69,9 @@ struct StreamingRecogSettings {
   // Always true; unknown attributes and bad values are logged and skipped.
   bool Load(const apr_xml_elem* element);
   bool LoadAttribute(const apr_xml_attr* attr, const char* value);
+  // A request's parameter of a per-request setting (exact name); a value that does not parse
+  // leaves the setting. False for any other name.
+  bool SetParameter(const std::string& name, const std::string& value);
 };
 
 // Attributes of "webhook".

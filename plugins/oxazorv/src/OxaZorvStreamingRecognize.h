@@ -92,7 +92,8 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
     m_pContext->m_ClientContext.TryCancel();
   }
 
-  bool IsFinishing() const override { return m_FinishTag.IsPending() || m_FinishAfterWriting; }
+  // A cancelled stream whose operations are still completing counts as finishing too.
+  bool IsFinishing() const override { return m_FinishTag.IsPending() || m_FinishAfterWriting || m_ClearWhenDone; }
   bool IsReading() const override { return m_ReadTag.IsPending(); }
 
   bool ProcessStartOfSpeechInput() override { return SendConfig(); }
@@ -616,6 +617,30 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
   bool m_ResultSeen;
   int m_LastResultCount;  // results of the last response received
   bool m_ClearWhenDone;   // cleared after the outstanding operations have completed
+};
+
+// The speech service of one API version: its generated stub on the channel's gRPC channel, and
+// a StreamingRecognize method per recognition.
+template <class Api>
+class SpeechStubT : public SpeechStub {
+ public:
+  explicit SpeechStubT(Channel* channel) : SpeechStub(channel) {}
+
+  bool CreateGrpcStub(const std::shared_ptr<grpc::Channel>& channel) override {
+    m_pStub = Api::Service::NewStub(channel);
+    if (!m_pStub) {
+      apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Failed to Create gRPC Speech Stub %s", m_pChannel->LogId());
+      return false;
+    }
+    return true;
+  }
+
+  std::shared_ptr<MethodBase> CreateStreamingRecognizeMethod() override {
+    return std::make_shared<StreamingRecognizeMethod<Api>>(m_pChannel, m_pStub);
+  }
+
+ private:
+  std::shared_ptr<typename Api::StubInterface> m_pStub;
 };
 
 }  // namespace ZORV

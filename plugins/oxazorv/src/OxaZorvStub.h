@@ -81,6 +81,10 @@ class SpeechStub : public StubBase {
   virtual std::shared_ptr<MethodBase> CreateStreamingRecognizeMethod() = 0;
 };
 
+// The speech stub of the API version whose generated types Api names.
+template <class Api>
+class SpeechStubT;
+
 }  // namespace ZORV
 
 #endif  // OXA_ZORV_STUB_H

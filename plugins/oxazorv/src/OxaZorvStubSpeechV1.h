@@ -1,4 +1,4 @@
-// Google speech API v1: its stub and its StreamingRecognize method.
+// Google speech API v1: the generated types its stub and StreamingRecognize method use.
 #ifndef OXA_ZORV_STUB_SPEECH_V1_H
 #define OXA_ZORV_STUB_SPEECH_V1_H
 
@@ -10,7 +10,8 @@ namespace ZORV {
 namespace APIV1 {
 
 struct Api {
-  typedef google::cloud::speech::v1::Speech::StubInterface StubInterface;
+  typedef google::cloud::speech::v1::Speech Service;
+  typedef Service::StubInterface StubInterface;
   typedef google::cloud::speech::v1::StreamingRecognizeRequest Request;
   typedef google::cloud::speech::v1::StreamingRecognizeResponse Response;
   typedef google::cloud::speech::v1::RecognitionConfig RecognitionConfig;
@@ -19,15 +20,8 @@ struct Api {
   static const bool kTranscriptNormalization = false;
 };
 
-class SpeechStub : public ZORV::SpeechStub {
- public:
-  explicit SpeechStub(Channel* channel) : ZORV::SpeechStub(channel) {}
-  bool CreateGrpcStub(const std::shared_ptr<grpc::Channel>& channel) override;
-  std::shared_ptr<MethodBase> CreateStreamingRecognizeMethod() override;
-
- private:
-  std::shared_ptr<Api::StubInterface> m_pStub;
-};
+typedef SpeechStubT<Api> SpeechStub;
+std::shared_ptr<ZORV::SpeechStub> CreateSpeechStub(Channel* channel);
 
 }  // namespace APIV1
 }  // namespace ZORV
