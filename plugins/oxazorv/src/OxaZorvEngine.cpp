@@ -218,6 +218,11 @@ void Engine::ProcessStopping() {
 }
 
 void Engine::Cleanup() {
+  // A start that failed after enabling the redirection never reaches the stop work.
+  if (m_LogRedirection) {
+    gpr_set_log_function(gpr_default_log);
+    m_LogRedirection = false;
+  }
   DestroyGrpcTask();
   m_CredentialsCache.clear();
   m_DefaultCredentials.reset();

@@ -196,6 +196,12 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
     m_ClearWhenDone = false;
   }
 
+  // An indent beyond any sensible layout would only make documents of gigabytes.
+  int ResultsIndent() const {
+    const int64_t indent = Settings().m_ResultsIndent;
+    return indent < 0 ? 0 : indent > 32 ? 32 : static_cast<int>(indent);
+  }
+
   bool IsStopCondition() const { return m_StopCondition || m_pChannel->IsInterResultTimeoutElapsed(); }
 
   const SpeechContext* GetSpeechContext() const {
@@ -545,7 +551,7 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
     if (m_LastResultCount == 0) return false;
     const StreamingRecogSettings& settings = Settings();
     NlsmlSettings nlsml;
-    nlsml.m_Indent = static_cast<int>(settings.m_ResultsIndent);
+    nlsml.m_Indent = ResultsIndent();
     nlsml.m_SortAlternatives = settings.m_SortAlternatives;
     nlsml.m_AlternativesBelowThreshold = settings.m_AlternativesBelowThreshold;
     nlsml.m_Mrcpv1Confidence = m_pChannel->GetMrcpv1Confidence();
@@ -564,7 +570,7 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
     const std::string& digits = m_pChannel->GetDetails().m_DtmfDigits;
     if (!digits.empty()) {
       NlsmlSettings nlsml;
-      nlsml.m_Indent = static_cast<int>(Settings().m_ResultsIndent);
+      nlsml.m_Indent = ResultsIndent();
       nlsml.m_Mrcpv1Confidence = m_pChannel->GetMrcpv1Confidence();
       mrcp_recog_completion_cause_e cause = m_pChannel->GetCause();
       if (OXA_NS::ComposeDtmfResult(digits, nlsml, m_pChannel->GetActiveDtmfGrammar(), cause, contentType, body))
