@@ -148,6 +148,7 @@ bool RecogChannelBase::Write(const mpf_frame_t* frame) {
 void RecogChannelBase::SetInputStats(const mpf_sdi_stats_t* stats) {
   if (!stats)
     return;
+  std::lock_guard<std::mutex> lock(m_InputStatsMutex);
   m_InputStats.m_Cause = stats->completion_cause;
   m_InputStats.m_Duration = stats->input_duration;
   m_InputStats.m_Size = stats->output_size;

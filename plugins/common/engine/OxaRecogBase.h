@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <atomic>
+#include <mutex>
 #include <string>
 
 namespace OXA_NS {
@@ -80,9 +81,16 @@ class RecogChannelBase : public ChannelBase {
 
   // Event thread. Null while the channel is closed.
   mpf_sdi_detector_t* GetDetector() const { return m_pDetector.load(std::memory_order_relaxed); }
-  // Written on the media thread right before the event that reports it is posted.
-  const InputStats& GetInputStats() const { return m_InputStats; }
-  void ResetInputStats() { m_InputStats = InputStats(); }
+  // Written on the media thread right before the event that reports it is posted; the event
+  // thread may read while the next detection's statistics are written, hence the lock.
+  InputStats GetInputStats() const {
+    std::lock_guard<std::mutex> lock(m_InputStatsMutex);
+    return m_InputStats;
+  }
+  void ResetInputStats() {
+    std::lock_guard<std::mutex> lock(m_InputStatsMutex);
+    m_InputStats = InputStats();
+  }
 
  private:
   bool PostEvent(Trelka::AsyncEvent* event);
@@ -92,7 +100,8 @@ class RecogChannelBase : public ChannelBase {
   // frame with its own destruction and then stays idle until the channel's pool goes, so a
   // frame that raced with the close finds it harmless.
   std::atomic<mpf_sdi_detector_t*> m_pDetector;
-  InputStats m_InputStats;
+  mutable std::mutex m_InputStatsMutex;
+  InputStats m_InputStats;  // guarded by m_InputStatsMutex
 };
 
 }  // namespace OXA_NS
