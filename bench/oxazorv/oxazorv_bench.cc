@@ -152,8 +152,8 @@ int main(int argc, char** argv) {
         std::cerr << "round " << round << " channel " << i << ": " << error << "\n";
         return 1;
       }
-      // Callers do not all start speaking in the same frame.
-      std::this_thread::sleep_for(std::chrono::microseconds(20000 / streams + 1));
+      // Callers do not all speak at once: the starts spread over the utterance.
+      std::this_thread::sleep_for(std::chrono::microseconds(2000000 / streams));
     }
     const auto deadline = SteadyClock::now() + timeout;
     for (size_t i = 0; i < channels.size(); i++) {

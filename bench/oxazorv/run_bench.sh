@@ -46,11 +46,16 @@ XML
 
 /usr/bin/python3 - "$work/finals" "$work/completions" <<'PY'
 import sys
-finals = dict(line.split() for line in open(sys.argv[1]))
-lat = sorted((float(t) - float(finals[s])) * 1000 for s, t in (l.split() for l in open(sys.argv[2])) if s in finals)
-if not lat:
-    sys.exit("no completion matched a final result")
-pick = lambda q: lat[min(len(lat) - 1, int(q * len(lat)))]
-print(f"final result to RECOGNITION-COMPLETE, {len(lat)} recognitions: "
-      f"p50 {pick(0.5):.2f} ms, p99 {pick(0.99):.2f} ms, max {lat[-1]:.2f} ms")
+marks = {"final": {}, "end": {}}
+for line in open(sys.argv[1]):
+    kind, stream, when = line.split()
+    marks[kind][stream] = float(when)
+done = [line.split() for line in open(sys.argv[2])]
+for kind, what in (("final", "final result sent"), ("end", "stream status sent")):
+    lat = sorted((float(t) - marks[kind][s]) * 1000 for s, t in done if s in marks[kind])
+    if not lat:
+        sys.exit("no completion matched the emulator's clock")
+    pick = lambda q: lat[min(len(lat) - 1, int(q * len(lat)))]
+    print(f"{what} to RECOGNITION-COMPLETE, {len(lat)} recognitions: "
+          f"p50 {pick(0.5):.2f} ms, p99 {pick(0.99):.2f} ms, max {lat[-1]:.2f} ms")
 PY
