@@ -50,6 +50,14 @@ bool GetGenericText(const mrcp_message_t* request, apr_size_t id, const apt_str_
   return true;
 }
 
+// Content-Id as RFC 6787 clients write it, in the message-id form "<id>", is referred to as
+// session:id, so the angle brackets are not part of the grammar's id.
+bool GetContentId(const mrcp_message_t* request, const mrcp_generic_header_t* header, std::string& id) {
+  if (!GetGenericText(request, GENERIC_HEADER_CONTENT_ID, header->content_id, id)) return false;
+  if (id.size() > 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+  return true;
+}
+
 }  // namespace
 
 bool DtmfContext::SetParams(const std::map<std::string, std::string>& parameters) {
@@ -355,7 +363,7 @@ bool GrammarTable::DefineGrammar(const mrcp_message_t* request, mrcp_message_t* 
   mrcp_status_code_e status = MRCP_STATUS_CODE_SUCCESS;
   std::string id;
   std::string contentType;
-  if (!header || !GetGenericText(request, GENERIC_HEADER_CONTENT_ID, header->content_id, id)) {
+  if (!header || !GetContentId(request, header, id)) {
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Missing Content-Id <%s@%s>", m_ChannelId.c_str(), m_ShortName);
     status = MRCP_STATUS_CODE_MISSING_PARAM;
   } else if (GetGenericText(request, GENERIC_HEADER_CONTENT_TYPE, header->content_type, contentType)) {
@@ -506,7 +514,7 @@ mrcp_status_code_e GrammarTable::SetActiveGrammar(const mrcp_message_t* request)
     return Unsupported();
   }
   std::string id;
-  if (!GetGenericText(request, GENERIC_HEADER_CONTENT_ID, header->content_id, id)) {
+  if (!GetContentId(request, header, id)) {
     apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Missing Content-Id <%s@%s>", m_ChannelId.c_str(), m_ShortName);
     return MRCP_STATUS_CODE_MISSING_PARAM;
   }

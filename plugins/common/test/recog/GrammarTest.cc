@@ -177,6 +177,14 @@ TEST_F(GrammarTest, UriListDefinesOnlyTheLastLine) {
   EXPECT_EQ(1u, m_pTable->GetGrammars().size());
 }
 
+TEST_F(GrammarTest, ContentIdInAngleBracketsIsReferredToWithoutThem) {
+  Table();
+  ASSERT_EQ(200, Define("text/uri-list", "<request1@form-level.store>", "builtin:speech/yesno"));
+  EXPECT_TRUE(m_pTable->FindGrammar("request1@form-level.store"));
+  EXPECT_EQ(200, Activate("text/uri-list", nullptr, "session:request1@form-level.store"));
+  EXPECT_EQ("session:request1@form-level.store", Reference(m_pTable->GetActiveSpeechGrammar()));
+}
+
 TEST_F(GrammarTest, EmptyDefineRemovesTheGrammar) {
   Table();
   ASSERT_EQ(200, Define("text/uri-list", "g1", "builtin:speech/transcribe"));
