@@ -190,6 +190,7 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
     m_ConfigSent = false;
     m_WritesDone = false;
     m_FinishAfterWriting = false;
+    m_HalfCloseAfterWriting = false;
     m_StopCondition = false;
     m_ResultSeen = false;
     m_LastResultCount = 0;
@@ -373,6 +374,12 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
       FinishStreaming();
       return;
     }
+    if (m_HalfCloseAfterWriting) {
+      // The utterance ended without a result: the rest of the speech waits for the next stream.
+      m_HalfCloseAfterWriting = false;
+      SendInputComplete(true);
+      return;
+    }
     if (!m_RestartPending) {
       if (!ok) {
         apt_log(OXA_LOG_MARK, APT_PRIO_WARNING, "Failed to Send Input %s", m_pChannel->LogId());
@@ -445,7 +452,11 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
       if (!m_pChannel->IsInputComplete()) {
         if (!m_ResultSeen && response.results_size() == 0 && settings.m_SkipEmptyResults) {
           // Nothing heard in this utterance: the stream ends, and a new one takes the speech.
-          if (!m_WriteTag.IsPending()) SendInputComplete(true);
+          // One write at a time: with one outstanding, the half-close follows its completion.
+          if (m_WriteTag.IsPending())
+            m_HalfCloseAfterWriting = true;
+          else
+            SendInputComplete(true);
           return;
         }
         m_pChannel->StopInput();
@@ -618,6 +629,7 @@ class StreamingRecognizeMethod : public MethodBase, public Trelka::TimerHandler 
   bool m_ConfigSent;
   bool m_WritesDone;
   bool m_FinishAfterWriting;
+  bool m_HalfCloseAfterWriting = false;
   bool m_RestartPending = false;
   bool m_StopCondition;
   bool m_ResultSeen;
