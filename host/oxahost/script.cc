@@ -9,6 +9,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "mrcphost/host_audio.h"
 #include "mrcphost/host_mrcp_message.h"
 
 namespace oxahost {
@@ -98,15 +99,6 @@ bool IsChannelName(const std::string &name) {
   for (char c : name) {
     if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-' && c != '.') return false;
   }
-  return true;
-}
-
-bool ReadFile(const std::string &path, std::string *out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
   return true;
 }
 
@@ -370,7 +362,7 @@ class Parser {
     for (size_t k = 0; k < body.size(); ++k) body_text += (k ? "\n" : "") + body[k];
     if (!body_file.empty()) {
       if (!body_text.empty()) return *why = "a body in the script and a body-file", false;
-      if (!ReadFile(body_file, &body_text)) return *why = "cannot read " + body_file, false;
+      if (!mrcphost::ReadWholeFile(body_file, &body_text)) return *why = "cannot read " + body_file, false;
     }
     std::string request = t[0] + "\r\n";
     for (const std::string &h : headers) request += h + "\r\n";
@@ -626,7 +618,7 @@ bool ParseScript(const std::string &text, const std::string &path, const ParseCo
 
 bool LoadScript(const std::string &path, const ParseContext &context, Script *out, std::string *error) {
   std::string text;
-  if (!ReadFile(path, &text)) {
+  if (!mrcphost::ReadWholeFile(path, &text)) {
     *error = "cannot read script " + path;
     return false;
   }

@@ -169,6 +169,13 @@ bool ParseWav(const uint8_t *data, size_t size, AudioBuffer *out, std::string *e
   return Fail(error, "no data chunk");
 }
 
+bool ReadWholeFile(const std::string &path, std::string *out) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  return true;
+}
+
 bool ReadAudioFile(const std::string &path, unsigned raw_rate, AudioBuffer *out, std::string *error) {
   std::ifstream in(path, std::ios::binary);
   if (!in) return Fail(error, "cannot read " + path);

@@ -42,6 +42,8 @@ MRCPHOST_API bool ReadAudioFile(const std::string &path, unsigned raw_rate, Audi
 MRCPHOST_API bool ConvertAudio(const AudioBuffer &in, const std::string &codec, unsigned rate, std::vector<uint8_t> *out,
                                std::string *error);
 // Writes a RIFF WAV of the buffer's codec (linear, mu-law or A-law).
+// The whole content of a file, as bytes. False when it cannot be read.
+MRCPHOST_API bool ReadWholeFile(const std::string &path, std::string *out);
 MRCPHOST_API bool WriteWavFile(const std::string &path, const AudioBuffer &audio, std::string *error);
 
 }  // namespace mrcphost

@@ -58,6 +58,19 @@ bool GetContentId(const mrcp_message_t* request, const mrcp_generic_header_t* he
   return true;
 }
 
+GrammarRef* NewGrammar(const std::string& id, const std::string& prefix, const std::string& name,
+                       const GrammarRef::ParamMap& parameters, GrammarRef::Category category,
+                       GrammarRef::RefType refType) {
+  GrammarRef* grammar = new GrammarRef();
+  grammar->m_Id = id;
+  grammar->m_Name = name;
+  grammar->m_Prefix = prefix;
+  grammar->m_Parameters = parameters;
+  grammar->m_Category = category;
+  grammar->m_RefType = refType;
+  return grammar;
+}
+
 }  // namespace
 
 bool DtmfContext::SetParams(const std::map<std::string, std::string>& parameters) {
@@ -302,13 +315,7 @@ GrammarRef* GrammarTable::AddSpeechGrammar(const std::string& id, const std::str
     }
     context = it->second;
   }
-  GrammarRef* grammar = new GrammarRef();
-  grammar->m_Id = id;
-  grammar->m_Name = name;
-  grammar->m_Prefix = prefix;
-  grammar->m_Parameters = parameters;
-  grammar->m_Category = GrammarRef::CategorySpeech;
-  grammar->m_RefType = refType;
+  GrammarRef* grammar = NewGrammar(id, prefix, name, parameters, GrammarRef::CategorySpeech, refType);
   grammar->SetSpeechContext(context);
   InsertGrammar(grammar, "Speech Grammar");
   return grammar;
@@ -316,13 +323,7 @@ GrammarRef* GrammarTable::AddSpeechGrammar(const std::string& id, const std::str
 
 GrammarRef* GrammarTable::AddDtmfGrammar(const std::string& id, const std::string& prefix, const std::string& name,
                                          const GrammarRef::ParamMap& parameters, GrammarRef::RefType refType) {
-  GrammarRef* grammar = new GrammarRef();
-  grammar->m_Id = id;
-  grammar->m_Name = name;
-  grammar->m_Prefix = prefix;
-  grammar->m_Parameters = parameters;
-  grammar->m_Category = GrammarRef::CategoryDtmf;
-  grammar->m_RefType = refType;
+  GrammarRef* grammar = NewGrammar(id, prefix, name, parameters, GrammarRef::CategoryDtmf, refType);
   if (!parameters.empty()) {
     grammar->m_pDtmfContext = new DtmfContext();
     grammar->m_pDtmfContext->SetParams(parameters);

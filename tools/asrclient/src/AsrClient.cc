@@ -23,6 +23,7 @@
 #include "AsrClientConfig.h"
 #include "AsrInputs.h"
 #include "mrcphost/host_asr_client.h"
+#include "mrcphost/host_audio.h"
 #include "mrcphost/host_mrcp_text.h"
 #include "mrcphost/host_server.h"
 
@@ -76,15 +77,6 @@ std::string ProgramDir() {
   std::string exe(path);
   size_t slash = exe.rfind('/');
   return slash == std::string::npos ? "." : exe.substr(0, slash);
-}
-
-bool ReadFile(const std::string &path, std::string *out) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::ostringstream text;
-  text << in.rdbuf();
-  *out = text.str();
-  return true;
 }
 
 std::string Describe(const WireMessage &response) {
@@ -262,7 +254,7 @@ bool LoadHeaderFile(const asr_session_t *session, const std::string &file, std::
   const std::string path = DataPath(session, file);
   std::string text;
   std::string error;
-  if (!ReadFile(path, &text)) {
+  if (!mrcphost::ReadWholeFile(path, &text)) {
     ASR_LOG(APT_PRIO_ERROR, "Cannot Read Parameters File [%s]: %s", file.c_str(), path.c_str());
     return false;
   }
@@ -307,7 +299,7 @@ bool LoadGrammars(const asr_session_t *session, const std::string &argument, Gra
     GrammarDocument document;
     document.file = entry.target;
     const std::string path = DataPath(session, entry.target);
-    if (!IsFile(path) || !ReadFile(path, &document.body)) {
+    if (!IsFile(path) || !mrcphost::ReadWholeFile(path, &document.body)) {
       ASR_LOG(APT_PRIO_ERROR, "Grammar File [%s] Not Found: %s", entry.target.c_str(), path.c_str());
       return false;
     }
@@ -487,7 +479,7 @@ asr_engine_t *asr_engine_create(const char *root_dir_path, apt_log_priority_e lo
   engine->config = DefaultClientConfig();
   const std::string config_path = engine->root + "/conf/" + kConfigFileName;
   std::string document;
-  if (ReadFile(config_path, &document)) {
+  if (mrcphost::ReadWholeFile(config_path, &document)) {
     std::vector<std::string> warnings;
     std::string error;
     bool loaded = ParseClientConfig(document, &engine->config, &warnings, &error);
